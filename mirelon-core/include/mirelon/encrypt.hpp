@@ -1,0 +1,26 @@
+#pragma once
+// Forward data mapping: one party's mapped sequence from the data sequences of
+// all parties, the public key A and the party's private key B. Positions are
+// independent; byte arithmetic is modulo 256.
+
+#include <cstdint>
+#include <span>
+
+#include "mirelon/bytes.hpp"
+
+namespace mirelon {
+
+// One position: the column c (one byte per party) mapped for party p. Throws
+// InternalFailure for p >= c.size() and for a lookup past the end of a key
+// shorter than 256 bytes.
+std::uint8_t map_column(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
+                        ByteView column);
+
+// The mapped sequence of party `identity`. Checks, in order: at least two
+// sequences, identity < count, equal lengths; then maps every position on the
+// worker pool. All failures are InternalFailure; a failing table lookup
+// reports the lowest failing position.
+Bytes map_data(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
+               std::span<const ByteView> data_sequences);
+
+}  // namespace mirelon

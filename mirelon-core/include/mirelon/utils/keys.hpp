@@ -1,0 +1,30 @@
+#pragma once
+// Key derivation: a fresh 256-byte permutation key bound to a master seed, a
+// party identifier and a purpose, with 32 bytes of operating-system entropy.
+
+#include <cstdint>
+#include <span>
+
+#include "mirelon/bytes.hpp"
+
+namespace mirelon {
+
+using EntropyBlock = std::span<std::uint8_t, kSeedSize>;
+// Fills the block and returns true, or returns false when no entropy is to be had.
+using EntropySource = bool (*)(EntropyBlock out);
+
+// One getentropy request for 32 bytes.
+bool os_entropy(EntropyBlock out);
+
+// The deterministic step: HKDF-SHA256 (no salt, IKM = master_seed, info =
+// "mirelon:" || party_id || ":" || purpose || entropy, 32 bytes) keys
+// seeded_permutation. The derived bytes are wiped after use.
+Key derive_key(ByteView party_id, ByteView purpose, SeedView master_seed,
+               std::span<const std::uint8_t, kSeedSize> entropy);
+
+// derive_key with entropy drawn from `source`. Throws InternalFailure
+// ("OS RNG unavailable: OsRng") when the source fails.
+Key gen_key(ByteView party_id, ByteView purpose, SeedView master_seed,
+            EntropySource source = os_entropy);
+
+}  // namespace mirelon

@@ -1,0 +1,100 @@
+#include "crypto.hpp"
+
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/kdf.h>
+
+#include <memory>
+
+#include "mirelon/failure.hpp"
+
+namespace mirelon::crypto {
+namespace {
+
+constexpr std::size_t kBlockSize = 64;
+
+// Each algorithm is looked up once per process.
+const EVP_CIPHER* chacha20() {
+  static const EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, "ChaCha20", nullptr);
+  return cipher;
+}
+
+EVP_KDF* hkdf() {
+  static EVP_KDF* kdf = EVP_KDF_fetch(nullptr, "HKDF", nullptr);
+  return kdf;
+}
+
+struct CipherCtxFree {
+  void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
+};
+struct KdfCtxFree {
+  void operator()(EVP_KDF_CTX* c) const { EVP_KDF_CTX_free(c); }
+};
+
+}  // namespace
+
+HmacSha256::HmacSha256(ByteView key) {
+  std::array<std::uint8_t, kBlockSize> block{};
+  if (key.size() > kBlockSize) {
+    Digest d = sha256(key);
+    std::copy(d.begin(), d.end(), block.begin());
+  } else {
+    std::copy(key.begin(), key.end(), block.begin());
+  }
+  std::array<std::uint8_t, kBlockSize> pad;
+  for (std::size_t i = 0; i < kBlockSize; ++i) pad[i] = block[i] ^ 0x36;
+  SHA256_Init(&inner_);
+  SHA256_Update(&inner_, pad.data(), pad.size());
+  for (std::size_t i = 0; i < kBlockSize; ++i) pad[i] = block[i] ^ 0x5c;
+  SHA256_Init(&outer_);
+  SHA256_Update(&outer_, pad.data(), pad.size());
+  OPENSSL_cleanse(block.data(), block.size());
+  OPENSSL_cleanse(pad.data(), pad.size());
+}
+
+HmacSha256::~HmacSha256() {
+  OPENSSL_cleanse(&inner_, sizeof inner_);
+  OPENSSL_cleanse(&outer_, sizeof outer_);
+}
+
+Digest HmacSha256::mac(ByteView message) const {
+  SHA256_CTX ctx = inner_;
+  Digest inner_digest;
+  SHA256_Update(&ctx, message.data(), message.size());
+  SHA256_Final(inner_digest.data(), &ctx);
+  ctx = outer_;
+  Digest out;
+  SHA256_Update(&ctx, inner_digest.data(), inner_digest.size());
+  SHA256_Final(out.data(), &ctx);
+  return out;
+}
+
+void chacha20_keystream(SeedView key, std::uint64_t counter, std::span<std::uint8_t> out) {
+  // OpenSSL's 16-byte IV is state words 12..15: the block counter (low, high)
+  // then the stream number, each little-endian.
+  std::array<std::uint8_t, 16> iv{};
+  store_u64_le(iv.data(), counter);
+  std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> ctx(EVP_CIPHER_CTX_new());
+  std::fill(out.begin(), out.end(), std::uint8_t{0});
+  int written = 0;
+  if (!ctx || !EVP_EncryptInit_ex(ctx.get(), chacha20(), nullptr, key.data(), iv.data()) ||
+      !EVP_EncryptUpdate(ctx.get(), out.data(), &written, out.data(), static_cast<int>(out.size())))
+    throw InternalFailure("ChaCha20 keystream unavailable");
+}
+
+void hkdf_sha256(ByteView input_key, ByteView info, std::span<std::uint8_t> out) {
+  std::unique_ptr<EVP_KDF_CTX, KdfCtxFree> ctx(EVP_KDF_CTX_new(hkdf()));
+  char digest_name[] = "SHA256";
+  OSSL_PARAM params[] = {
+      OSSL_PARAM_construct_utf8_string("digest", digest_name, 0),
+      OSSL_PARAM_construct_octet_string("key", const_cast<std::uint8_t*>(input_key.data()),
+                                        input_key.size()),
+      OSSL_PARAM_construct_octet_string("info", const_cast<std::uint8_t*>(info.data()),
+                                        info.size()),
+      OSSL_PARAM_construct_end(),
+  };
+  if (!ctx || EVP_KDF_derive(ctx.get(), out.data(), out.size(), params) != 1)
+    throw InternalFailure("HKDF expand failed: InvalidLength");
+}
+
+}  // namespace mirelon::crypto
