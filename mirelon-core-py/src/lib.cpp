@@ -1,0 +1,325 @@
+// The extension module mirelon_core_py: its function table and one short
+// function per Python function. Each binds and converts its arguments, checks
+// what the core needs beyond their types, calls the core and builds the result.
+
+#include <atomic>
+#include <string>
+
+#include "binding/arguments.hpp"
+#include "binding/blob_field.hpp"
+#include "binding/errors.hpp"
+#include "binding/results.hpp"
+#include "mirelon/mirelon.hpp"
+
+namespace mirelon::py {
+namespace {
+
+// Turns an involution failure into ValueError with the function's prefix.
+template <class T>
+T involution_result(tl::expected<T, InvoluteError> result, const char* prefix) {
+  if (!result) raise(PyExc_ValueError, prefix + message(result.error()));
+  return std::move(*result);
+}
+
+template <class T>
+T framing_result(tl::expected<T, FramingError> result) {
+  if (!result) raise(PyExc_ValueError, message(result.error()));
+  return std::move(*result);
+}
+
+constexpr Signature kInvolutePacket{"involute_packet", {"packet", "salt", "chunk_size"}, 3};
+constexpr Signature kCyclePacket{
+    "cycle_packet", {"packet", "old_salt", "new_salt", "old_key", "new_key", "chunk_size"}, 6};
+constexpr Signature kGetChunkSize{"get_chunk_size", {"packet"}, 1};
+constexpr Signature kGetChunkSizeMin{"get_chunk_size_min", {"packet", "min_size"}, 2};
+constexpr Signature kCondInvolutePacket{
+    "cond_involute_packet",
+    {"packet", "involute_salt", "chunk_size", "low_bound", "high_bound", "test_value"},
+    6};
+constexpr Signature kGenKey{"gen_key", {"party_id", "purpose", "master_seed"}, 3};
+constexpr Signature kPrepCondition{"prep_condition", {"low_bound", "high_bound", "salt"}, 3};
+constexpr Signature kCondHashBranch{
+    "cond_hash_branch", {"low_bound", "high_bound", "test_value", "salt"}, 4};
+constexpr Signature kMapData{
+    "map_data", {"pub_key", "priv_key", "identity", "data_sequences"}, 4};
+constexpr Signature kInvData{"inv_data", {"pub_key", "priv_keys", "data_sequences"}, 3};
+constexpr Signature kPackageBlob{"package_blob", {}, 0, true};
+constexpr Signature kUnpackSetupPacket{"unpack_setup_packet", {"data"}, 1};
+constexpr Signature kUnpackEncryptedPacket{"unpack_encrypted_packet", {"data"}, 1};
+
+PyObject* involute_packet(PyObject*, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    Arguments a(kInvolutePacket, args, kwargs);
+    ByteArray packet = a.byte_array(0);
+    ByteArray salt = a.byte_array(1);
+    std::uint64_t chunk_size = a.unsigned_integer(2);
+    require_contiguous(packet, salt);
+    Bytes out = involution_result(
+        mirelon::involute_packet(packet.view(), salt.view(), chunk_size), "Involute error: ");
+    return new_bytes(out).release();
+  });
+}
+
+PyObject* cycle_packet(PyObject*, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    Arguments a(kCyclePacket, args, kwargs);
+    ByteArray packet = a.byte_array(0);
+    ByteArray old_salt = a.byte_array(1);
+    ByteArray new_salt = a.byte_array(2);
+    ByteArray old_key = a.byte_array(3);
+    ByteArray new_key = a.byte_array(4);
+    std::uint64_t chunk_size = a.unsigned_integer(5);
+    require_contiguous(packet, old_salt, new_salt, old_key, new_key);
+    Bytes out = involution_result(
+        mirelon::cycle_packet(packet.view(), old_salt.view(), new_salt.view(), old_key.view(),
+                              new_key.view(), chunk_size),
+        "Cycle error: ");
+    return new_bytes(out).release();
+  });
+}
+
+PyObject* get_chunk_size(PyObject*, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    Arguments a(kGetChunkSize, args, kwargs);
+    ByteArray packet = a.byte_array(0);
+    require_contiguous(packet);
+    return new_int(mirelon::get_chunk_size(packet.view())).release();
+  });
+}
+
+PyObject* get_chunk_size_min(PyObject*, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    Arguments a(kGetChunkSizeMin, args, kwargs);
+    ByteArray packet = a.byte_array(0);
+    std::uint64_t min_size = a.unsigned_integer(1);
+    require_contiguous(packet);
+    return new_int(mirelon::get_chunk_size_min(packet.view(), min_size)).release();
+  });
+}
+
+PyObject* cond_involute_packet(PyObject*, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    Arguments a(kCondInvolutePacket, args, kwargs);
+    ByteArray packet = a.byte_array(0);
+    ByteArray salt = a.byte_array(1);
+    std::uint64_t chunk_size = a.unsigned_integer(2);
+    std::uint64_t low_bound = a.unsigned_integer(3);
+    std::uint64_t high_bound = a.unsigned_integer(4);
+    float test_value = a.single_precision(5);
+    require_contiguous(packet, salt);
+    Bytes out = involution_result(
+        mirelon::cond_involute_packet(packet.view(), salt.view(), chunk_size, low_bound,
+                                      high_bound, test_value),
+        "Involute error: ");
+    return new_bytes(out).release();
+  });
+}
+
+PyObject* gen_key(PyObject*, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    Arguments a(kGenKey, args, kwargs);
+    Text party_id = a.text(0);
+    Text purpose = a.text(1);
+    ByteArray master_seed = a.byte_array(2);
+    if (!master_seed.contiguous)
+      raise_not_contiguous(PyExc_ValueError, "Seed array not contiguous: ");
+    if (master_seed.size != kSeedSize)
+      raise(PyExc_ValueError, "master_seed must be exactly 32 bytes long");
+    Key key = mirelon::gen_key(party_id.view(), purpose.view(), SeedView(master_seed.data, kSeedSize));
+    return new_bytes(key).release();
+  });
+}
+
+PyObject* prep_condition(PyObject*, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    Arguments a(kPrepCondition, args, kwargs);
+    float low_bound = a.single_precision(0);
+    float high_bound = a.single_precision(1);
+    ByteArray salt = a.byte_array(2);
+    require_contiguous(salt);
+    PreparedBounds bounds = mirelon::prep_condition(low_bound, high_bound, salt.view());
+    PyRef low = new_int(bounds.low);
+    PyRef high = new_int(bounds.high);
+    return new_tuple({&low, &high}).release();
+  });
+}
+
+PyObject* cond_hash_branch(PyObject*, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    Arguments a(kCondHashBranch, args, kwargs);
+    std::uint64_t low_bound = a.unsigned_integer(0);
+    std::uint64_t high_bound = a.unsigned_integer(1);
+    float test_value = a.single_precision(2);
+    ByteArray salt = a.byte_array(3);
+    require_contiguous(salt);
+    return new_int(mirelon::cond_hash_branch(low_bound, high_bound, test_value, salt.view()))
+        .release();
+  });
+}
+
+PyObject* map_data(PyObject*, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    Arguments a(kMapData, args, kwargs);
+    ByteArray pub_key = a.byte_array(0);
+    ByteArray priv_key = a.byte_array(1);
+    std::uint64_t identity = a.unsigned_integer(2);
+    ByteArrayList data_sequences = a.byte_array_list(3);
+    require_contiguous(pub_key, priv_key);
+    std::vector<Bytes> sequences = copy_elements(data_sequences);
+    Bytes out = mirelon::map_data(pub_key.view(), priv_key.view(), identity, views_of(sequences));
+    return new_bytes(out).release();
+  });
+}
+
+PyObject* inv_data(PyObject*, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    Arguments a(kInvData, args, kwargs);
+    ByteArray pub_key = a.byte_array(0);
+    ByteArrayList priv_keys = a.byte_array_list(1);
+    ByteArrayList data_sequences = a.byte_array_list(2);
+    require_contiguous(pub_key);
+    std::vector<Bytes> keys = copy_elements(priv_keys);
+    std::vector<Bytes> sequences = copy_elements(data_sequences);
+    std::vector<Bytes> out =
+        mirelon::inv_data(pub_key.view(), views_of(keys), views_of(sequences), kTableLen);
+    return new_bytes_list(out).release();
+  });
+}
+
+PyObject* package_blob(PyObject*, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    Arguments a(kPackageBlob, args, kwargs);
+    BlobFields fields = blob_fields(a.positional());
+    return new_bytes(write_blob(fields.fields)).release();
+  });
+}
+
+PyObject* unpack_setup_packet(PyObject*, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    Arguments a(kUnpackSetupPacket, args, kwargs);
+    BytesObject data = a.bytes_object(0);
+    SetupPacket p = framing_result(mirelon::unpack_setup_packet(data.bytes));
+    PyRef public_key = new_bytes(p.public_key);
+    PyRef packet = new_bytes(p.packet);
+    PyRef mode = new_str(p.mode);
+    PyRef identity = new_int(p.identity);
+    return new_tuple({&public_key, &packet, &mode, &identity}).release();
+  });
+}
+
+PyObject* unpack_encrypted_packet(PyObject*, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    Arguments a(kUnpackEncryptedPacket, args, kwargs);
+    BytesObject data = a.bytes_object(0);
+    EncryptedPacket p = framing_result(mirelon::unpack_encrypted_packet(data.bytes));
+    PyRef public_key = new_bytes(p.public_key);
+    PyRef private_key = new_bytes(p.private_key);
+    PyRef packet = new_bytes(p.packet);
+    PyRef mode = new_str(p.mode);
+    PyRef identity = new_int(p.identity);
+    return new_tuple({&public_key, &private_key, &packet, &mode, &identity}).release();
+  });
+}
+
+using Function = PyObject* (*)(PyObject*, PyObject*, PyObject*);
+
+struct Row {
+  const Signature& signature;
+  Function function;
+};
+
+// The order of this table is the order of `__all__`.
+const Row kFunctions[] = {
+    {kInvolutePacket, involute_packet},
+    {kCyclePacket, cycle_packet},
+    {kGetChunkSize, get_chunk_size},
+    {kGetChunkSizeMin, get_chunk_size_min},
+    {kCondInvolutePacket, cond_involute_packet},
+    {kGenKey, gen_key},
+    {kPrepCondition, prep_condition},
+    {kCondHashBranch, cond_hash_branch},
+    {kMapData, map_data},
+    {kInvData, inv_data},
+    {kPackageBlob, package_blob},
+    {kUnpackSetupPacket, unpack_setup_packet},
+    {kUnpackEncryptedPacket, unpack_encrypted_packet},
+};
+constexpr std::size_t kFunctionCount = std::size(kFunctions);
+
+// "name(a, b)\n--\n\n": the host derives __text_signature__ from it and, as
+// nothing follows, leaves __doc__ None.
+std::string signature_doc(const Signature& s) {
+  std::string doc = std::string(s.name) + "(";
+  if (s.varargs) doc += "*args";
+  for (std::size_t i = 0; i < s.count; ++i) doc += (i ? ", " : "") + std::string(s.parameters[i]);
+  return doc + ")\n--\n\n";
+}
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT, "mirelon_core_py", "Create the Python module", 0, nullptr,
+    nullptr,               nullptr,           nullptr,                    nullptr,
+};
+
+std::atomic<std::int64_t> first_interpreter{-1};
+PyObject* the_module = nullptr;
+
+// Adds one function: its object, `__all__` entry and attribute.
+bool add_function(PyObject* module, PyObject* module_name, PyMethodDef* method) {
+  PyRef function(PyCMethod_New(method, module, module_name, nullptr));
+  if (!function) return false;
+  PyRef name(PyObject_GetAttrString(function.get(), "__name__"));
+  if (!name) return false;
+  if (!PyUnicode_Check(name.get())) {
+    PyErr_SetString(PyExc_TypeError, "function __name__ must be a str");
+    return false;
+  }
+  PyRef all(PyObject_GetAttrString(module, "__all__"));
+  if (!all) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+    PyErr_Clear();
+    all = PyRef(PyList_New(0));
+    if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return false;
+  }
+  if (PyList_Append(all.get(), name.get()) < 0) return false;
+  return PyObject_SetAttr(module, name.get(), function.get()) == 0;
+}
+
+PyObject* create_module() {
+  static std::string docs[kFunctionCount];
+  static PyMethodDef methods[kFunctionCount];
+  for (std::size_t i = 0; i < kFunctionCount; ++i) {
+    docs[i] = signature_doc(kFunctions[i].signature);
+    methods[i] = {kFunctions[i].signature.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(kFunctions[i].function)),
+                  METH_VARARGS | METH_KEYWORDS, docs[i].c_str()};
+  }
+  PyRef module(PyModule_Create2(&module_definition, 3));
+  if (!module) return nullptr;
+  PyRef name(PyModule_GetNameObject(module.get()));
+  if (!name) return nullptr;
+  for (PyMethodDef& method : methods)
+    if (!add_function(module.get(), name.get(), &method)) return nullptr;
+  return module.release();
+}
+
+}  // namespace
+}  // namespace mirelon::py
+
+extern "C" PyMODINIT_FUNC PyInit_mirelon_core_py() {
+  using namespace mirelon::py;
+  PyInterpreterState* state = PyInterpreterState_Get();
+  const std::int64_t id = PyInterpreterState_GetID(state);
+  if (id == -1) return nullptr;
+  std::int64_t expected = -1;
+  if (!first_interpreter.compare_exchange_strong(expected, id) && expected != id) {
+    PyErr_SetString(PyExc_ImportError,
+                    "mirelon_core_py does not yet support sub-interpreters, see "
+                    "https://docs.python.org/3/c-api/init.html#sub-interpreter-support");
+    return nullptr;
+  }
+  if (the_module == nullptr) {
+    the_module = create_module();
+    if (the_module == nullptr) return nullptr;
+  }
+  Py_INCREF(the_module);
+  return the_module;
+}
