@@ -34,7 +34,7 @@ def model_chunk_size(packet: bytes, min_size: int) -> int:
         (bytes(range(16)), 1, 1),
         (b"abcdefgh", 5, 8),
         (b"abcdefghi", 9, 9),
-        (b"ab" * 4 + b"cd" * 4, 4, 4),
+        (b"ab" * 4 + b"cd" * 4, 4, 8),
     ],
 )
 def test_known_chunk_sizes(packet, min_size, expected):
