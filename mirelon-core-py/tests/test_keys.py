@@ -157,6 +157,8 @@ DERIVATION_CASES = [
     ("a", "b:c", _sha("master 2"), _sha("entropy 2")),
     ("partié", "clé privée", _sha("master 3"), _sha("entropy 3")),
     ("p" * 300, "q" * 200, _sha("master 4"), _sha("entropy 4")),
+    ("p" * 200, "q" * 15, _sha("master 5"), _sha("entropy 5")),  # 256-byte label
+    ("p" * 200, "q" * 16, _sha("master 5"), _sha("entropy 5")),  # 257-byte label
     ("bob", "priv", b"\xff" * 32, bytes(range(32))),
 ]
 

@@ -1,1 +1,72 @@
-// Placeholder until this unit is written.
+#include "mirelon/utils/keys.hpp"
+
+#include <openssl/crypto.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+#include "../crypto.hpp"
+#include "mirelon/failure.hpp"
+#include "mirelon/utils/permutation.hpp"
+
+namespace mirelon {
+namespace {
+
+constexpr std::string_view kLabelPrefix = "mirelon:";
+// Labels up to this size (party_id and purpose of 215 bytes together) are
+// built on the stack; longer ones go to the heap.
+constexpr std::size_t kInlineLabel = 256;
+
+// Overwrites a secret buffer when it goes out of scope, on every path.
+class Wipe {
+ public:
+  explicit Wipe(std::span<std::uint8_t> bytes) : bytes_(bytes) {}
+  ~Wipe() { OPENSSL_cleanse(bytes_.data(), bytes_.size()); }
+  Wipe(const Wipe&) = delete;
+  Wipe& operator=(const Wipe&) = delete;
+
+ private:
+  std::span<std::uint8_t> bytes_;
+};
+
+}  // namespace
+
+bool os_entropy(EntropyBlock out) { return getentropy(out.data(), out.size()) == 0; }
+
+Key derive_key(ByteView party_id, ByteView purpose, SeedView master_seed,
+               std::span<const std::uint8_t, kSeedSize> entropy) {
+  const std::size_t size =
+      kLabelPrefix.size() + party_id.size() + 1 + purpose.size() + entropy.size();
+  std::array<std::uint8_t, kInlineLabel> inline_label;
+  Bytes heap_label;
+  std::uint8_t* label = inline_label.data();
+  if (size > inline_label.size()) {
+    heap_label.resize(size);
+    label = heap_label.data();
+  }
+  // The label carries the entropy block, which with the master seed would
+  // reproduce the key; clear it too.
+  Wipe wipe_label({label, size});
+
+  std::uint8_t* at = std::copy(kLabelPrefix.begin(), kLabelPrefix.end(), label);
+  at = std::copy(party_id.begin(), party_id.end(), at);
+  *at++ = ':';
+  at = std::copy(purpose.begin(), purpose.end(), at);
+  std::copy(entropy.begin(), entropy.end(), at);
+
+  std::array<std::uint8_t, kSeedSize> derived;
+  Wipe wipe_derived(derived);
+  crypto::hkdf_sha256(master_seed, ByteView(label, size), derived);
+  return seeded_permutation(derived);
+}
+
+Key gen_key(ByteView party_id, ByteView purpose, SeedView master_seed, EntropySource source) {
+  std::array<std::uint8_t, kSeedSize> entropy;
+  Wipe wipe_entropy(entropy);
+  if (!source(entropy)) throw InternalFailure("OS RNG unavailable: OsRng");
+  return derive_key(party_id, purpose, master_seed, entropy);
+}
+
+}  // namespace mirelon
