@@ -13,6 +13,21 @@ namespace {
 constexpr std::size_t kBufferWords = 64;  // four ChaCha20 blocks
 constexpr std::uint64_t kWordLimit = 0xFFFFFFFFull;
 
+// The shuffle divides a 32-bit chunk by every step size 2..256 in a serial
+// chain; a hardware division per step would dominate the whole permutation.
+// floor(2^64 / d) + 1 gives the exact quotient of any 32-bit dividend as the
+// high half of a 64x64-bit product (d >= 2).
+constexpr std::array<std::uint64_t, kKeySize + 1> kReciprocals = [] {
+  std::array<std::uint64_t, kKeySize + 1> r{};
+  for (std::uint64_t d = 2; d <= kKeySize; ++d) r[d] = ~std::uint64_t{0} / d + 1;
+  return r;
+}();
+
+std::uint32_t divide(std::uint32_t n, std::uint32_t d) {
+  if (d >= kReciprocals.size()) return n / d;
+  return static_cast<std::uint32_t>((static_cast<unsigned __int128>(kReciprocals[d]) * n) >> 64);
+}
+
 }  // namespace
 
 PermutationRng::PermutationRng(SeedView seed) {
@@ -76,8 +91,9 @@ std::uint32_t IndexChooser::next_index(PermutationRng& rng) {
     // The last step of a run takes what is left of the packed draw whole.
     result = chunk_;
   } else {
-    result = chunk_ % next;
-    chunk_ /= next;
+    const std::uint32_t quotient = divide(chunk_, next);
+    result = chunk_ - quotient * next;
+    chunk_ = quotient;
   }
   remaining_ = static_cast<std::uint8_t>(left);
   n_ = next;
