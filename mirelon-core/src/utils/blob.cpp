@@ -1,1 +1,169 @@
-// Placeholder until this unit is written.
+#include "mirelon/utils/blob.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <string>
+#include <utility>
+
+#include "utils/utf8.hpp"
+
+namespace mirelon {
+namespace {
+
+constexpr std::size_t kWordSize = 8;
+
+template <class... F>
+struct Overloaded : F... {
+  using F::operator()...;
+};
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
+
+std::size_t field_size(const BlobField& field) {
+  return std::visit(Overloaded{[](ByteView bytes) { return bytes.size(); },
+                               [](std::uint64_t) { return kWordSize; }},
+                    field);
+}
+
+// A forward cursor over a blob. Every length read from the blob is compared
+// with the bytes that remain before the cursor moves, so a declared length
+// near 2^64 is never added to a position.
+class Cursor {
+ public:
+  explicit Cursor(ByteView data) : data_(data) {}
+
+  std::size_t remaining() const { return data_.size() - pos_; }
+
+  // Reads one length-prefixed field. `length_name` is reported when the
+  // 8-byte length is missing, `value_name` when its bytes are.
+  tl::expected<ByteView, FramingError> field(std::string_view length_name,
+                                             std::string_view value_name) {
+    if (remaining() < kWordSize) return tl::unexpected(FramingError(Truncated{length_name}));
+    const std::uint64_t n = load_u64_le(data_.data() + pos_);
+    pos_ += kWordSize;
+    if (n > static_cast<std::uint64_t>(remaining())) {
+      return tl::unexpected(FramingError(Truncated{value_name}));
+    }
+    const ByteView value = data_.subspan(pos_, static_cast<std::size_t>(n));
+    pos_ += value.size();
+    return value;
+  }
+  tl::expected<ByteView, FramingError> field(std::string_view name) { return field(name, name); }
+
+ private:
+  ByteView data_;
+  std::size_t pos_ = kWordSize;
+};
+
+// The header must count exactly the bytes that follow it; a header that
+// claims fewer is as wrong as one that claims more.
+tl::expected<Cursor, FramingError> open(ByteView data) {
+  if (data.size() < kWordSize) return tl::unexpected(FramingError(Truncated{"total length"}));
+  const std::uint64_t declared = load_u64_le(data.data());
+  const std::uint64_t available = data.size() - kWordSize;
+  if (declared != available) {
+    return tl::unexpected(FramingError(LengthMismatch{declared, available}));
+  }
+  return Cursor(data);
+}
+
+// Reads the identity field and the trailing checks common to both packet
+// kinds: the identity's length, then the mode's UTF-8, in that order. Bytes
+// after the identity are left unread.
+tl::expected<std::uint64_t, FramingError> finish(Cursor& cursor, ByteView mode) {
+  auto identity = cursor.field("identity length", "identity value");
+  if (!identity) return tl::unexpected(std::move(identity.error()));
+  if (identity->size() != kWordSize) {
+    return tl::unexpected(FramingError(IdentityLength{identity->size()}));
+  }
+  if (auto bad = utf8::validate(mode)) {
+    return tl::unexpected(FramingError(InvalidUtf8{utf8::message(*bad)}));
+  }
+  return load_u64_le(identity->data());
+}
+
+std::string_view as_text(ByteView bytes) {
+  return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+}  // namespace
+
+Bytes write_blob(std::span<const BlobField> fields) {
+  // The same view may be listed many times, so the sum is checked rather
+  // than trusted to fit.
+  std::size_t total = kWordSize;
+  for (const BlobField& field : fields) {
+    const std::size_t size = field_size(field);
+    if (size > SIZE_MAX - kWordSize - total) throw std::bad_alloc();
+    total += kWordSize + size;
+  }
+
+  Bytes out(total);
+  std::uint8_t* p = out.data() + kWordSize;
+  for (const BlobField& field : fields) {
+    std::visit(Overloaded{[&](ByteView bytes) {
+                            store_u64_le(p, bytes.size());
+                            p += kWordSize;
+                            if (!bytes.empty()) std::memcpy(p, bytes.data(), bytes.size());
+                            p += bytes.size();
+                          },
+                          [&](std::uint64_t value) {
+                            store_u64_le(p, kWordSize);
+                            store_u64_le(p + kWordSize, value);
+                            p += 2 * kWordSize;
+                          }},
+               field);
+  }
+  store_u64_le(out.data(), total - kWordSize);
+  return out;
+}
+
+std::string message(const FramingError& error) {
+  return std::visit(
+      Overloaded{
+          [](const LengthMismatch& e) {
+            return "declared payload length " + std::to_string(e.declared) +
+                   " exceeds available bytes " + std::to_string(e.available);
+          },
+          [](const Truncated& e) { return "packet truncated while reading " + std::string(e.field); },
+          [](const IdentityLength& e) {
+            return "expected 8-byte identity field, found " + std::to_string(e.found) + " bytes";
+          },
+          [](const InvalidUtf8& e) { return "utf-8 decoding failed: " + e.detail; },
+      },
+      error);
+}
+
+tl::expected<SetupPacket, FramingError> unpack_setup_packet(ByteView data) {
+  auto cursor = open(data);
+  if (!cursor) return tl::unexpected(std::move(cursor.error()));
+  auto public_key = cursor->field("public key");
+  if (!public_key) return tl::unexpected(std::move(public_key.error()));
+  auto packet = cursor->field("packet");
+  if (!packet) return tl::unexpected(std::move(packet.error()));
+  auto mode = cursor->field("mode");
+  if (!mode) return tl::unexpected(std::move(mode.error()));
+  auto identity = finish(*cursor, *mode);
+  if (!identity) return tl::unexpected(std::move(identity.error()));
+  return SetupPacket{*public_key, *packet, as_text(*mode), *identity};
+}
+
+tl::expected<EncryptedPacket, FramingError> unpack_encrypted_packet(ByteView data) {
+  auto cursor = open(data);
+  if (!cursor) return tl::unexpected(std::move(cursor.error()));
+  auto public_key = cursor->field("public key");
+  if (!public_key) return tl::unexpected(std::move(public_key.error()));
+  auto private_key = cursor->field("private key");
+  if (!private_key) return tl::unexpected(std::move(private_key.error()));
+  auto packet = cursor->field("packet");
+  if (!packet) return tl::unexpected(std::move(packet.error()));
+  auto mode = cursor->field("mode");
+  if (!mode) return tl::unexpected(std::move(mode.error()));
+  auto identity = finish(*cursor, *mode);
+  if (!identity) return tl::unexpected(std::move(identity.error()));
+  return EncryptedPacket{*public_key, *private_key, *packet, as_text(*mode), *identity};
+}
+
+}  // namespace mirelon
