@@ -147,15 +147,11 @@ TEST(PermutationRunBound, FiftyEightPackedDrawsCoverTheTable) {
   EXPECT_EQ(last_count, 3u);
 }
 
-TEST(PermutationChooser, FirstStepReadsNothingAndStepsStayInRange) {
+TEST(PermutationChooser, FirstStepReadsNothing) {
   PermutationRng rng(kZeroKey);
   IndexChooser chooser;
   EXPECT_EQ(chooser.next_index(rng), 0u);
   EXPECT_EQ(rng.next_word(), 0xade0b876u);
-
-  PermutationRng fresh(kOneKey);
-  IndexChooser steps;
-  for (std::uint32_t i = 0; i < 256; ++i) ASSERT_LE(steps.next_index(fresh), i);
 }
 
 struct PermutationVector {

@@ -15,8 +15,8 @@ constexpr std::uint64_t kWordLimit = 0xFFFFFFFFull;
 
 // The shuffle divides a 32-bit chunk by every step size 2..256 in a serial
 // chain; a hardware division per step would dominate the whole permutation.
-// floor(2^64 / d) + 1 gives the exact quotient of any 32-bit dividend as the
-// high half of a 64x64-bit product (d >= 2).
+// With M = ceil(2^64 / d), the high half of the 64x64-bit product M * n is
+// exactly n / d for every 32-bit n (d >= 2).
 constexpr std::array<std::uint64_t, kKeySize + 1> kReciprocals = [] {
   std::array<std::uint64_t, kKeySize + 1> r{};
   for (std::uint64_t d = 2; d <= kKeySize; ++d) r[d] = ~std::uint64_t{0} / d + 1;
@@ -24,7 +24,7 @@ constexpr std::array<std::uint64_t, kKeySize + 1> kReciprocals = [] {
 }();
 
 std::uint32_t divide(std::uint32_t n, std::uint32_t d) {
-  if (d >= kReciprocals.size()) return n / d;
+  if (d < 2 || d >= kReciprocals.size()) return n / d;
   return static_cast<std::uint32_t>((static_cast<unsigned __int128>(kReciprocals[d]) * n) >> 64);
 }
 
