@@ -1,1 +1,171 @@
-// Placeholder until this unit is written.
+#include "mirelon/decrypt.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "mapping_blocks.hpp"
+#include "mirelon/failure.hpp"
+#include "mirelon/parallel.hpp"
+
+namespace mirelon {
+namespace {
+
+constexpr std::size_t kBlock = 4096;
+
+std::uint8_t at(ByteView table, std::uint8_t index) {
+  if (index >= table.size()) fail_index_out_of_bounds(table.size(), index);
+  return table[index];
+}
+
+// Restores positions [begin, begin + m) of every party. Each party's unkeyed
+// bytes w[j] are written straight into its own output and then overwritten
+// by the restored bytes, last party first. n >= 2; the public key and every
+// inverse table hold at least 256 entries, so no lookup can fail.
+void inv_block(const std::uint8_t* a, std::span<const Bytes> tables,
+               std::span<const ByteView> mapped, std::size_t begin, std::size_t m,
+               std::vector<Bytes>& out, blocks::Scratch& s) {
+  const std::size_t n = mapped.size();
+  std::uint8_t* prefix = s.buffer(0);
+  std::uint8_t* acc = s.buffer(1);
+  std::uint8_t* t = s.buffer(2);
+  for (std::size_t j = 0; j < n; ++j) {
+    blocks::lookup(tables[j].data(), mapped[j].data() + begin, out[j].data() + begin, m);
+  }
+  const std::uint8_t* w0 = out[0].data() + begin;
+  if (n >= 3) {
+    // prefix = w[1] + ... + w[n-2]: the running value of the forward chain
+    // before its step n-1.
+    std::memcpy(prefix, out[1].data() + begin, m);
+    for (std::size_t j = 2; j + 1 < n; ++j) blocks::add(prefix, out[j].data() + begin, m);
+    blocks::lookup(a, prefix, t, m);
+    std::uint8_t* last = out[n - 1].data() + begin;
+    for (std::size_t i = 0; i < m; ++i) {
+      last[i] = static_cast<std::uint8_t>(last[i] - w0[i] + t[i]);
+      acc[i] = last[i];
+    }
+    for (std::size_t k = n - 2; k >= 2; --k) {
+      std::uint8_t* ck = out[k].data() + begin;
+      for (std::size_t i = 0; i < m; ++i) prefix[i] = static_cast<std::uint8_t>(prefix[i] - ck[i]);
+      blocks::lookup(a, prefix, t, m);
+      for (std::size_t i = 0; i < m; ++i) {
+        ck[i] = static_cast<std::uint8_t>(ck[i] + acc[i] - w0[i] + t[i]);
+        acc[i] = static_cast<std::uint8_t>(acc[i] + ck[i]);
+      }
+    }
+  } else {
+    std::memset(acc, 0, m);
+  }
+  std::uint8_t* c1 = out[1].data() + begin;
+  for (std::size_t i = 0; i < m; ++i) {
+    c1[i] = static_cast<std::uint8_t>(c1[i] + acc[i] - w0[i]);
+    acc[i] = static_cast<std::uint8_t>(acc[i] + c1[i]);
+  }
+  blocks::lookup(a, acc, t, m);
+  std::uint8_t* c0 = out[0].data() + begin;
+  for (std::size_t i = 0; i < m; ++i) c0[i] = static_cast<std::uint8_t>(c0[i] + t[i]);
+}
+
+}  // namespace
+
+Bytes invert_key(ByteView key, std::size_t table_len) {
+  Bytes table(table_len, 0);
+  for (std::size_t t = 0; t < key.size(); ++t) {
+    if (key[t] >= table_len) fail_index_out_of_bounds(table_len, key[t]);
+    table[key[t]] = static_cast<std::uint8_t>(t);
+  }
+  return table;
+}
+
+Bytes inv_column(ByteView mapped_column, ByteView pub_key, std::span<const Bytes> inverse_tables) {
+  const std::size_t n = mapped_column.size();
+  if (n != inverse_tables.size()) {
+    fail_assert_eq("There should be there same number of data points as private keys", n,
+                   inverse_tables.size());
+  }
+  for (const Bytes& table : inverse_tables) {
+    if (pub_key.size() != table.size()) {
+      fail_assert_eq("All private keys should be the same length as the public key",
+                     pub_key.size(), table.size());
+    }
+  }
+  Bytes w(n);
+  for (std::size_t j = 0; j < n; ++j) w[j] = at(inverse_tables[j], mapped_column[j]);
+  Bytes c(n, 0);
+  std::uint8_t acc = 0;
+  if (n >= 3) {
+    std::uint8_t prefix = 0;
+    for (std::size_t j = 1; j + 1 < n; ++j) prefix = static_cast<std::uint8_t>(prefix + w[j]);
+    c[n - 1] = static_cast<std::uint8_t>(w[n - 1] - w[0] + at(pub_key, prefix));
+    acc = c[n - 1];
+    for (std::size_t k = n - 2; k >= 2; --k) {
+      prefix = static_cast<std::uint8_t>(prefix - w[k]);
+      c[k] = static_cast<std::uint8_t>(w[k] + acc - w[0] + at(pub_key, prefix));
+      acc = static_cast<std::uint8_t>(acc + c[k]);
+    }
+  }
+  if (n < 2) fail_index_out_of_bounds(n, 1);
+  c[1] = static_cast<std::uint8_t>(w[1] + acc - w[0]);
+  acc = static_cast<std::uint8_t>(acc + c[1]);
+  c[0] = static_cast<std::uint8_t>(w[0] + at(pub_key, acc));
+  return c;
+}
+
+std::vector<Bytes> inv_data(ByteView pub_key, std::span<const ByteView> priv_keys,
+                            std::span<const ByteView> data_sequences, std::size_t table_len) {
+  const std::size_t n = data_sequences.size();
+  if (n != priv_keys.size()) {
+    fail_assert_eq("There should be the same number of data sequences as private keys", n,
+                   priv_keys.size());
+  }
+  if (n == 0) fail_index_out_of_bounds(0, 0);
+  const std::size_t len = data_sequences[0].size();
+  for (std::size_t j = 0; j < n; ++j) {
+    if (data_sequences[j].size() != len) {
+      throw InternalFailure(
+          "all inner vectors must have equal length; data_sequences[0].len() = " +
+          std::to_string(len) + ", but data_sequences[" + std::to_string(j) +
+          "].len() = " + std::to_string(data_sequences[j].size()));
+    }
+  }
+  std::vector<Bytes> tables;
+  tables.reserve(n);
+  for (ByteView key : priv_keys) tables.push_back(invert_key(key, table_len));
+
+  std::vector<Bytes> out(n);
+  if (len == 0) return out;
+  // Every position checks the same things and would fail the same way, so the
+  // checks run once.
+  if (pub_key.size() != table_len) {
+    fail_assert_eq("All private keys should be the same length as the public key", pub_key.size(),
+                   table_len);
+  }
+  if (n == 1) fail_index_out_of_bounds(1, 1);
+
+  if (table_len < 256) {
+    // Lookups may fall outside the short tables: restore position by position
+    // in order, so the first failing position is the one reported.
+    Bytes column(n);
+    for (Bytes& d : out) d.resize(len);
+    for (std::size_t i = 0; i < len; ++i) {
+      for (std::size_t j = 0; j < n; ++j) column[j] = data_sequences[j][i];
+      Bytes c = inv_column(column, pub_key, tables);
+      for (std::size_t j = 0; j < n; ++j) out[j][i] = c[j];
+    }
+    return out;
+  }
+
+  for (Bytes& d : out) d.resize(len);
+  const std::size_t block_count = (len + kBlock - 1) / kBlock;
+  parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
+    blocks::Scratch scratch(3, kBlock);
+    for (std::size_t blk = first; blk < last; ++blk) {
+      const std::size_t begin = blk * kBlock;
+      inv_block(pub_key.data(), tables, data_sequences, begin, std::min(kBlock, len - begin), out,
+                scratch);
+    }
+  });
+  return out;
+}
+
+}  // namespace mirelon
