@@ -70,8 +70,10 @@ Digest HmacSha256::mac(ByteView message) const {
 }
 
 void chacha20_keystream(SeedView key, std::uint64_t counter, std::span<std::uint8_t> out) {
-  // OpenSSL's 16-byte IV is state words 12..15: the block counter (low, high)
-  // then the stream number, each little-endian.
+  // OpenSSL's 16-byte IV is state words 12..15, read as a 32-bit block counter
+  // and a 96-bit nonce. Writing the 64-bit counter little-endian over words 12
+  // and 13 with a zero stream number gives the 64-bit-counter layout; the two
+  // agree for the first 2^32 blocks, far more than any caller needs.
   std::array<std::uint8_t, 16> iv{};
   store_u64_le(iv.data(), counter);
   std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> ctx(EVP_CIPHER_CTX_new());
