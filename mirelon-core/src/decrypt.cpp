@@ -40,30 +40,24 @@ void inv_block(const std::uint8_t* a, std::span<const Bytes> tables,
     for (std::size_t j = 2; j + 1 < n; ++j) blocks::add(prefix, out[j].data() + begin, m);
     blocks::lookup(a, prefix, t, m);
     std::uint8_t* last = out[n - 1].data() + begin;
-    for (std::size_t i = 0; i < m; ++i) {
-      last[i] = static_cast<std::uint8_t>(last[i] - w0[i] + t[i]);
-      acc[i] = last[i];
-    }
+    blocks::zip(last, m, [](auto w, auto x, auto ta) { return w - x + ta; }, last, w0, t);
+    std::memcpy(acc, last, m);
     for (std::size_t k = n - 2; k >= 2; --k) {
       std::uint8_t* ck = out[k].data() + begin;
-      for (std::size_t i = 0; i < m; ++i) prefix[i] = static_cast<std::uint8_t>(prefix[i] - ck[i]);
+      blocks::zip(prefix, m, [](auto pr, auto w) { return pr - w; }, prefix, ck);
       blocks::lookup(a, prefix, t, m);
-      for (std::size_t i = 0; i < m; ++i) {
-        ck[i] = static_cast<std::uint8_t>(ck[i] + acc[i] - w0[i] + t[i]);
-        acc[i] = static_cast<std::uint8_t>(acc[i] + ck[i]);
-      }
+      blocks::zip(ck, m, [](auto w, auto ac, auto x, auto ta) { return w + ac - x + ta; }, ck,
+                  acc, w0, t);
+      blocks::add(acc, ck, m);
     }
   } else {
     std::memset(acc, 0, m);
   }
   std::uint8_t* c1 = out[1].data() + begin;
-  for (std::size_t i = 0; i < m; ++i) {
-    c1[i] = static_cast<std::uint8_t>(c1[i] + acc[i] - w0[i]);
-    acc[i] = static_cast<std::uint8_t>(acc[i] + c1[i]);
-  }
+  blocks::zip(c1, m, [](auto w, auto ac, auto x) { return w + ac - x; }, c1, acc, w0);
+  blocks::add(acc, c1, m);
   blocks::lookup(a, acc, t, m);
-  std::uint8_t* c0 = out[0].data() + begin;
-  for (std::size_t i = 0; i < m; ++i) c0[i] = static_cast<std::uint8_t>(c0[i] + t[i]);
+  blocks::add(out[0].data() + begin, t, m);
 }
 
 }  // namespace
@@ -155,7 +149,8 @@ std::vector<Bytes> inv_data(ByteView pub_key, std::span<const ByteView> priv_key
     return out;
   }
 
-  for (Bytes& d : out) d.resize(len);
+  // Sizing the outputs touches every page of n * L bytes; spread that too.
+  parallel::for_each_index(n, 1, [&](std::size_t j) { out[j].resize(len); });
   const std::size_t block_count = (len + kBlock - 1) / kBlock;
   parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
     blocks::Scratch scratch(3, kBlock);

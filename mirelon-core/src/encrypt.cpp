@@ -85,33 +85,29 @@ bool map_block(const std::uint8_t* a, std::size_t a_len, const std::uint8_t* b,
   if constexpr (kChecked) worst_a = std::max(worst_a, blocks::max_of(sum, m));
   blocks::lookup(a, sum, t, m);
   // u = x = c[0] - A[S[1]]
-  blocks::sub_from(u, d[0].data() + begin, t, m);
+  blocks::zip(u, m, [](auto c0, auto ta) { return c0 - ta; }, d[0].data() + begin, t);
 
   const std::uint8_t* c1 = d[1].data() + begin;
   if (p == 0) {
     if constexpr (kChecked) worst_b = blocks::max_of(u, m);
     blocks::lookup(b, u, out, m);
   } else {
-    // u = x - S[1] + c[1] (so that u + c[k] - A[v] is the step value d for
-    // every later k once c[k] is added); v = y = u + c[1].
-    for (std::size_t i = 0; i < m; ++i) {
-      u[i] = static_cast<std::uint8_t>(u[i] - sum[i] + c1[i]);
-      v[i] = static_cast<std::uint8_t>(u[i] + c1[i]);
-    }
+    // u = x - S[1] + c[1], kept so that once c[k] is added, u + c[k] - A[v]
+    // is the step value d of step k; v = y = u + c[1].
+    blocks::zip(u, m, [](auto x, auto s1, auto c) { return x - s1 + c; }, u, sum, c1);
+    blocks::zip(v, m, [](auto uu, auto c) { return uu + c; }, u, c1);
     for (std::uint64_t k = 2; k <= p; ++k) {
       const std::uint8_t* ck = d[k].data() + begin;
       if constexpr (kChecked) worst_a = std::max(worst_a, blocks::max_of(v, m));
       blocks::lookup(a, v, t, m);
       if (k < p) {
-        for (std::size_t i = 0; i < m; ++i) {
-          u[i] = static_cast<std::uint8_t>(u[i] + ck[i]);
-          v[i] = static_cast<std::uint8_t>(v[i] + u[i] + ck[i] - t[i]);
-        }
+        // v += d with d = (u + c[k]) + c[k] - A[v]; then u += c[k].
+        blocks::zip(v, m, [](auto vv, auto uu, auto c, auto ta) { return vv + uu + c + c - ta; },
+                    v, u, ck, t);
+        blocks::add(u, ck, m);
       } else {
         // The last step's d itself goes to the private key, not v + d.
-        for (std::size_t i = 0; i < m; ++i) {
-          v[i] = static_cast<std::uint8_t>(u[i] + ck[i] + ck[i] - t[i]);
-        }
+        blocks::zip(v, m, [](auto uu, auto c, auto ta) { return uu + c + c - ta; }, u, ck, t);
       }
     }
     if constexpr (kChecked) worst_b = blocks::max_of(v, m);

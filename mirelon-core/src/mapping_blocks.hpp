@@ -1,10 +1,11 @@
 #pragma once
 // Byte-wise kernels of the data mapping, run over a block of positions at a
-// time so that the additions vectorise and the table lookups stay in a tight
-// loop over contiguous bytes. All arithmetic wraps modulo 256.
+// time: the additions work on 16 bytes at once and the table lookups run in
+// one tight loop over contiguous bytes. All arithmetic wraps modulo 256.
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace mirelon::blocks {
@@ -20,36 +21,50 @@ class Scratch {
   std::vector<std::uint8_t> bytes_;
 };
 
-// acc[i] += x[i]
-inline void add(std::uint8_t* __restrict acc, const std::uint8_t* __restrict x, std::size_t m) {
-  for (std::size_t i = 0; i < m; ++i) acc[i] = static_cast<std::uint8_t>(acc[i] + x[i]);
-}
+// 16 bytes (one SSE2 or NEON register) with element-wise wrapping arithmetic.
+using Vec = std::uint8_t __attribute__((vector_size(16)));
+inline constexpr std::size_t kWidth = sizeof(Vec);
 
-// out[i] = x[i] - y[i]
-inline void sub_from(std::uint8_t* __restrict out, const std::uint8_t* x, const std::uint8_t* y,
-                     std::size_t m) {
-  for (std::size_t i = 0; i < m; ++i) out[i] = static_cast<std::uint8_t>(x[i] - y[i]);
+inline Vec load(const std::uint8_t* p) {
+  Vec v;
+  std::memcpy(&v, p, kWidth);
+  return v;
 }
+inline void store(std::uint8_t* p, Vec v) { std::memcpy(p, &v, kWidth); }
 
-// out[i] = table[index[i]]; the table must hold 256 entries.
-inline void lookup(const std::uint8_t* __restrict table, const std::uint8_t* index,
-                   std::uint8_t* out, std::size_t m) {
+// out[i] = op(in[i]...) for i < m. `op` is called with Vec values for whole
+// groups of 16 bytes and with single bytes for the tail, so it must be written
+// with operators that mean the same on both (+, -). `out` may be one of the
+// inputs.
+template <class Op, class... In>
+inline void zip(std::uint8_t* out, std::size_t m, Op op, const In*... in) {
   std::size_t i = 0;
-  for (; i + 4 <= m; i += 4) {
-    const std::uint8_t i0 = index[i], i1 = index[i + 1], i2 = index[i + 2], i3 = index[i + 3];
-    out[i] = table[i0];
-    out[i + 1] = table[i1];
-    out[i + 2] = table[i2];
-    out[i + 3] = table[i3];
-  }
-  for (; i < m; ++i) out[i] = table[index[i]];
+  for (; i + kWidth <= m; i += kWidth) store(out + i, op(load(in + i)...));
+  for (; i < m; ++i) out[i] = static_cast<std::uint8_t>(op(in[i]...));
+}
+
+// acc[i] += x[i]
+inline void add(std::uint8_t* acc, const std::uint8_t* x, std::size_t m) {
+  zip(acc, m, [](auto a, auto b) { return a + b; }, acc, x);
 }
 
 // The largest of x[0..m), 0 when m is 0.
 inline std::uint8_t max_of(const std::uint8_t* x, std::size_t m) {
-  std::uint8_t top = 0;
-  for (std::size_t i = 0; i < m; ++i) top = x[i] > top ? x[i] : top;
-  return top;
+  Vec top{};
+  std::size_t i = 0;
+  for (; i + kWidth <= m; i += kWidth) {
+    const Vec v = load(x + i);
+    top = v > top ? v : top;
+  }
+  std::uint8_t best = 0;
+  for (std::size_t k = 0; k < kWidth; ++k) best = top[k] > best ? top[k] : best;
+  for (; i < m; ++i) best = x[i] > best ? x[i] : best;
+  return best;
 }
+
+// out[i] = table[index[i]]; the table must hold 256 entries. `out` may be
+// `index`.
+void lookup(const std::uint8_t* table, const std::uint8_t* index, std::uint8_t* out,
+            std::size_t m);
 
 }  // namespace mirelon::blocks
