@@ -93,5 +93,3 @@ BENCHMARK(BM_InvData)->Arg(3)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTi
 BENCHMARK(BM_Memcpy)->Arg(3)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
-
-BENCHMARK_MAIN();
