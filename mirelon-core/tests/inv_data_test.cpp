@@ -133,6 +133,23 @@ TEST(InvData, NoPositionsChecksNoKeys) {
   }
 }
 
+// Tables shorter than 256 entries (only through the C++ interface): lookups
+// can fall outside them, and the first failing position is reported.
+TEST(InvData, ShortTablesFailAtTheFirstOutOfRangeLookup) {
+  Bytes identity16(16);
+  std::iota(identity16.begin(), identity16.end(), 0);
+  const std::vector<Bytes> keys(2, identity16);
+  EXPECT_EQ(failure_text([&] { invert_key(Bytes{3, 16}, 16); }),
+            "index out of bounds: the len is 16 but the index is 16");
+  const std::vector<Bytes> mapped{{0, 0, 0}, {0, 20, 30}};
+  EXPECT_EQ(failure_text([&] { inv_data(Bytes(16, 0), views(keys), views(mapped), 16); }),
+            "index out of bounds: the len is 16 but the index is 20");
+  // A lone party: its key lookup comes before the missing second entry.
+  const std::vector<Bytes> one{{40}}, one_key{identity16};
+  EXPECT_EQ(failure_text([&] { inv_data(Bytes(16, 0), views(one_key), views(one), 16); }),
+            "index out of bounds: the len is 16 but the index is 40");
+}
+
 // (n, length): lengths straddle the block size.
 class InvDataRoundTrip : public ::testing::TestWithParam<std::tuple<std::size_t, std::size_t>> {};
 
