@@ -140,13 +140,24 @@ TEST(Involute, ChunkMismatchCarriesLengthAndSize) {
             "Packet length (3) is not a multiple of chunk size (18446744073709551615).");
 }
 
-TEST(Involute, EqualChunksAreDuplicateCrumbs) {
-  Bytes packet = random_bytes(64 * 1000, 5);
-  std::memcpy(packet.data() + 64 * 999, packet.data() + 64 * 3, 64);
-  auto out = involute_packet(packet, view("x"), 64);
+// Few and many chunks take different sorting paths; a repeat anywhere, or a
+// packet of one repeated chunk, must be caught by both.
+class InvoluteDuplicate : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(InvoluteDuplicate, EqualChunksAreDuplicateCrumbs) {
+  const std::size_t k = GetParam();
+  Bytes packet = random_bytes(16 * k, static_cast<std::uint32_t>(k));
+  std::memcpy(packet.data() + 16 * (k - 1), packet.data() + 16 * (k / 3), 16);
+  auto out = involute_packet(packet, view("x"), 16);
+  ASSERT_FALSE(out);
+  EXPECT_TRUE(std::holds_alternative<DuplicateCrumbs>(out.error()));
+  const Bytes same(16 * k, 0x5a);
+  out = involute_packet(same, view("x"), 16);
   ASSERT_FALSE(out);
   EXPECT_TRUE(std::holds_alternative<DuplicateCrumbs>(out.error()));
 }
+
+INSTANTIATE_TEST_SUITE_P(Involute, InvoluteDuplicate, ::testing::Values(3, 1000, 100000));
 
 TEST(Involute, OutsideNanFailsOnlyAfterLengthChecks) {
   const float outside = std::bit_cast<float>(0x7FFFFFFFu);

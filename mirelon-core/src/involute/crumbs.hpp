@@ -9,15 +9,6 @@
 
 namespace mirelon {
 
-// A chunk index and its crumb. The crumb is held as four big-endian words, so
-// that comparing words in order is the unsigned lexicographic order of the
-// 32 crumb bytes.
-struct CrumbRecord {
-  std::uint64_t words[4];
-  std::uint64_t index;
-};
-
-void compute_crumb(ByteView chunk, ByteView salt, const crypto::Digest& seed,
-                   CrumbRecord& record);
+crypto::Digest compute_crumb(ByteView chunk, ByteView salt, const crypto::Digest& seed);
 
 }  // namespace mirelon

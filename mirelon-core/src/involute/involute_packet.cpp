@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
+#include <span>
+#include <utility>
 #include <vector>
 
 #include "crypto.hpp"
@@ -79,21 +82,89 @@ crypto::Digest seed_digest(ByteView packet, std::uint64_t branch) {
   return sha.finish();
 }
 
-bool crumb_less(const CrumbRecord& a, const CrumbRecord& b) {
-  for (std::size_t w = 0; w < 4; ++w)
-    if (a.words[w] != b.words[w]) return a.words[w] < b.words[w];
-  return false;
+// A chunk index sorted by the leading 8 bytes of its crumb (big-endian, so
+// integer order is byte order). Sixteen-byte records sort much faster than
+// whole crumbs; the full crumbs are consulted only where leading words tie,
+// which for distinct chunks is practically never.
+struct CrumbRecord {
+  std::uint64_t lead;
+  std::uint64_t index;
+};
+
+bool lead_less(const CrumbRecord& a, const CrumbRecord& b) { return a.lead < b.lead; }
+
+// Below this many records a plain sort is cheaper than distributing.
+constexpr std::size_t kDistributeMin = std::size_t{1} << 14;
+
+// Sorts records by leading word. The leads are hash outputs, evenly spread,
+// so one distribution pass on their top bits leaves buckets of about a dozen
+// records, each then sorted on its own. Uneven input (equal chunks) only
+// makes some buckets larger; the result is the same.
+std::vector<CrumbRecord> sort_by_lead(std::vector<CrumbRecord> records) {
+  const std::size_t k = records.size();
+  if (k < kDistributeMin) {
+    std::sort(records.begin(), records.end(), lead_less);
+    return records;
+  }
+  const int bits = std::min(16, static_cast<int>(std::bit_width(k)) - 4);
+  const int shift = 64 - bits;
+  const std::size_t buckets = std::size_t{1} << bits;
+  const std::size_t blocks = std::clamp<std::size_t>(2 * parallel::worker_count(), 1, 16);
+  auto block_begin = [&](std::size_t b) { return b * k / blocks; };
+
+  // counts[b * buckets + v]: records of block b in bucket v, turned into the
+  // position where block b writes its next record of bucket v.
+  std::vector<std::uint64_t> counts(blocks * buckets, 0);
+  parallel::for_each_index(blocks, 1, [&](std::size_t b) {
+    std::uint64_t* mine = counts.data() + b * buckets;
+    for (std::size_t i = block_begin(b); i < block_begin(b + 1); ++i)
+      ++mine[records[i].lead >> shift];
+  });
+  std::vector<std::uint64_t> bucket_begin(buckets + 1);
+  std::uint64_t running = 0;
+  for (std::size_t v = 0; v < buckets; ++v) {
+    bucket_begin[v] = running;
+    for (std::size_t b = 0; b < blocks; ++b) {
+      const std::uint64_t count = counts[b * buckets + v];
+      counts[b * buckets + v] = running;
+      running += count;
+    }
+  }
+  bucket_begin[buckets] = running;
+
+  std::vector<CrumbRecord> sorted(k);
+  parallel::for_each_index(blocks, 1, [&](std::size_t b) {
+    std::uint64_t* next = counts.data() + b * buckets;
+    for (std::size_t i = block_begin(b); i < block_begin(b + 1); ++i)
+      sorted[next[records[i].lead >> shift]++] = records[i];
+  });
+  records = {};
+  parallel::for_each_index(buckets, 256, [&](std::size_t v) {
+    std::sort(sorted.begin() + static_cast<std::ptrdiff_t>(bucket_begin[v]),
+              sorted.begin() + static_cast<std::ptrdiff_t>(bucket_begin[v + 1]), lead_less);
+  });
+  return sorted;
 }
 
-bool crumb_equal(const CrumbRecord& a, const CrumbRecord& b) {
-  return a.words[0] == b.words[0] && a.words[1] == b.words[1] && a.words[2] == b.words[2] &&
-         a.words[3] == b.words[3];
+// Orders a run of records whose leading words are equal by their full
+// crumbs. False when two of them are equal.
+bool settle_tie(ByteView packet, std::size_t c, ByteView salt, const crypto::Digest& seed,
+                std::span<CrumbRecord> run) {
+  std::vector<std::pair<crypto::Digest, std::uint64_t>> full;
+  full.reserve(run.size());
+  for (const CrumbRecord& r : run)
+    full.emplace_back(compute_crumb(packet.subspan(r.index * c, c), salt, seed), r.index);
+  std::sort(full.begin(), full.end());
+  for (std::size_t i = 1; i < full.size(); ++i)
+    if (full[i - 1].first == full[i].first) return false;
+  for (std::size_t i = 0; i < run.size(); ++i) run[i].index = full[i].second;
+  return true;
 }
 
-// Index records and their compacted form share one allocation: after sorting,
-// the chunk index of sorted record r is written as the r-th u64 of the
-// records' storage. Record r's own index sits at byte 40r + 32, which the
-// writes for positions up to r never reach, so one forward pass is safe.
+// Records and their compacted form share one allocation: after sorting, the
+// chunk index of sorted record r is written as the r-th u64 of the records'
+// storage. Record r's own index sits at byte 16r + 8, which the writes for
+// positions up to r never reach, so one forward pass is safe.
 class OrderArray {
  public:
   explicit OrderArray(std::vector<CrumbRecord>& records)
@@ -103,6 +174,7 @@ class OrderArray {
       std::memcpy(bytes_ + r * sizeof index, &index, sizeof index);
     }
   }
+  void prefetch(std::size_t r) const { __builtin_prefetch(bytes_ + r * sizeof(std::uint64_t)); }
   std::uint64_t operator[](std::size_t r) const {
     std::uint64_t index;
     std::memcpy(&index, bytes_ + r * sizeof index, sizeof index);
@@ -115,11 +187,10 @@ class OrderArray {
 
 }  // namespace
 
-void compute_crumb(ByteView chunk, ByteView salt, const crypto::Digest& seed,
-                   CrumbRecord& record) {
+crypto::Digest compute_crumb(ByteView chunk, ByteView salt, const crypto::Digest& seed) {
   crypto::Digest h = crypto::Sha256().update(chunk).update(salt).update(seed).finish();
   for (std::size_t i = 0; i < h.size(); ++i) h[i] ^= seed[i];
-  for (std::size_t w = 0; w < 4; ++w) record.words[w] = load_u64_be(h.data() + 8 * w);
+  return h;
 }
 
 tl::expected<Bytes, InvoluteError> cond_involute_packet(ByteView packet, ByteView salt,
@@ -141,24 +212,38 @@ tl::expected<Bytes, InvoluteError> cond_involute_packet(ByteView packet, ByteVie
   const std::size_t crumb_grain = std::max<std::size_t>(1, kTaskBytes / (c + salt.size() + 64));
   parallel::for_ranges(k, crumb_grain, [&](std::size_t begin, std::size_t end) {
     for (std::size_t i = begin; i < end; ++i) {
-      records[i].index = i;
-      compute_crumb(packet.subspan(i * c, c), salt, seed, records[i]);
+      const crypto::Digest crumb = compute_crumb(packet.subspan(i * c, c), salt, seed);
+      records[i] = {load_u64_be(crumb.data()), i};
     }
   });
 
-  // The crumbs are distinct exactly when no two neighbours are equal after
-  // sorting; this is decided before any output exists, and the order of
-  // distinct crumbs is unique, so the unstable sort cannot leak into results.
-  parallel::sort(records.begin(), records.end(), crumb_less);
-  for (std::size_t r = 1; r < k; ++r)
-    if (crumb_equal(records[r - 1], records[r])) return tl::unexpected(InvoluteError(DuplicateCrumbs{}));
+  // Crumbs are distinct exactly when no run of equal leading words holds two
+  // equal crumbs. This is decided before any output exists, and distinct
+  // crumbs have one order, so the unstable sort cannot leak into results.
+  records = sort_by_lead(std::move(records));
+  for (std::size_t r = 0; r + 1 < k;) {
+    std::size_t end = r + 1;
+    while (end < k && records[end].lead == records[r].lead) ++end;
+    if (end - r > 1 &&
+        !settle_tie(packet, c, salt, seed, std::span(records).subspan(r, end - r)))
+      return tl::unexpected(InvoluteError(DuplicateCrumbs{}));
+    r = end;
+  }
 
   const OrderArray order(records);
   Bytes out(n);
   const std::size_t copy_grain = std::max<std::size_t>(1, kTaskBytes / c);
-  parallel::for_each_index(k, copy_grain, [&](std::size_t j) {
-    const std::size_t source = static_cast<std::size_t>(order[static_cast<std::size_t>(order[j])]);
-    std::memcpy(out.data() + j * c, packet.data() + source * c, c);
+  parallel::for_ranges(k, copy_grain, [&](std::size_t begin, std::size_t end) {
+    // Both lookups land at random places in large arrays; fetching them a
+    // few chunks ahead overlaps the cache misses instead of chaining them.
+    constexpr std::size_t kAhead = 8;
+    for (std::size_t j = begin; j < end; ++j) {
+      if (j + 2 * kAhead < end) order.prefetch(static_cast<std::size_t>(order[j + 2 * kAhead]));
+      if (j + kAhead < end)
+        __builtin_prefetch(packet.data() + order[static_cast<std::size_t>(order[j + kAhead])] * c);
+      const std::size_t source = static_cast<std::size_t>(order[static_cast<std::size_t>(order[j])]);
+      std::memcpy(out.data() + j * c, packet.data() + source * c, c);
+    }
   });
   return out;
 }
