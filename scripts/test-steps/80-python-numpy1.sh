@@ -1,0 +1,6 @@
+# The Python suite against the installed wheel under NumPy 1, run from outside
+# the source tree so the installed module is what is tested.
+set -euo pipefail
+root=$PWD
+cd "$(mktemp -d)"
+"$root/.venv-numpy1/bin/python" -m pytest -q -p no:cacheprovider "$root/mirelon-core-py/tests"
