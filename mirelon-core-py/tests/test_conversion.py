@@ -165,3 +165,25 @@ def test_arguments_keep_their_reference_counts():
         except TypeError:
             pass
     assert (sys.getrefcount(packet), sys.getrefcount(size)) == before
+
+
+class ClaimsHugeLength:
+    """A sequence whose __len__ is a wild claim; iteration yields `items`."""
+
+    def __init__(self, items):
+        self.items = items
+
+    def __len__(self):
+        return 2**62
+
+    def __getitem__(self, i):
+        if i < len(self.items):
+            return self.items[i]
+        raise IndexError(i)
+
+
+def test_a_claimed_length_does_not_decide_memory():
+    key = np.arange(256, dtype=np.uint8)
+    sequences = ClaimsHugeLength([u8(b"abc"), u8(b"xyz")])
+    assert m.map_data(key, key, 0, sequences) == m.map_data(key, key, 0, [u8(b"abc"), u8(b"xyz")])
+    assert m.package_blob(ClaimsHugeLength([65, 66])) == m.package_blob(b"AB")

@@ -1,5 +1,6 @@
 #include "binding/arguments.hpp"
 
+#include <algorithm>
 #include <string>
 
 #include "binding/errors.hpp"
@@ -101,13 +102,9 @@ ByteArrayList Arguments::byte_array_list(std::size_t i) {
     if (PyUnicode_Check(o)) raise(PyExc_TypeError, "Can't extract `str` to `Vec`");
     if (!PySequence_Check(o)) raise_cannot_convert(o, "Sequence");
     ByteArrayList list;
-    Py_ssize_t hint = PySequence_Size(o);
-    if (hint < 0) {
-      PyErr_Clear();
-      hint = 0;
-    }
-    list.holds.reserve(static_cast<std::size_t>(hint));
-    list.arrays.reserve(static_cast<std::size_t>(hint));
+    const std::size_t hint = reservation_hint(o);
+    list.holds.reserve(hint);
+    list.arrays.reserve(hint);
     PyRef iterator(check(PyObject_GetIter(o)));
     while (PyRef item{PyIter_Next(iterator.get())}) {
       list.arrays.push_back(py::byte_array(item.get()));
@@ -127,6 +124,16 @@ BytesObject Arguments::bytes_object(std::size_t i) {
     return BytesObject{ByteView(reinterpret_cast<const std::uint8_t*>(data),
                                 static_cast<std::size_t>(size))};
   });
+}
+
+std::size_t reservation_hint(PyObject* sequence) {
+  constexpr Py_ssize_t kMostReserved = Py_ssize_t{1} << 16;
+  const Py_ssize_t size = PySequence_Size(sequence);
+  if (size < 0) {
+    PyErr_Clear();
+    return 0;
+  }
+  return static_cast<std::size_t>(std::min(size, kMostReserved));
 }
 
 std::uint64_t to_unsigned_integer(PyObject* object) {

@@ -67,6 +67,11 @@ class Arguments {
   std::array<PyRef, kMaxParameters> slots_;
 };
 
+// A sequence's claimed length, used only to reserve room: 0 when it has
+// none, and capped, since a length is only a claim and must not decide how
+// much memory a call takes before a single element has been seen.
+std::size_t reservation_hint(PyObject* sequence);
+
 // Conversion rules on a single object (no argument prefix).
 std::uint64_t to_unsigned_integer(PyObject* object);
 float to_single_precision(PyObject* object);

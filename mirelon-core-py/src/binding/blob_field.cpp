@@ -17,12 +17,7 @@ ByteView bytes_of(PyObject* bytes) {
 // Iterates a sequence whose every element is an integer 0..255. Returns false
 // (with no pending error) when it is not one.
 bool gather_small_integers(PyObject* object, Bytes& out) {
-  Py_ssize_t hint = PySequence_Size(object);
-  if (hint < 0) {
-    PyErr_Clear();
-    hint = 0;
-  }
-  out.reserve(static_cast<std::size_t>(hint));
+  out.reserve(reservation_hint(object));
   PyRef iterator(PyObject_GetIter(object));
   if (!iterator) {
     PyErr_Clear();
