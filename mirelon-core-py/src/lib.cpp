@@ -304,7 +304,7 @@ PyObject* create_module() {
 }  // namespace
 }  // namespace mirelon::py
 
-extern "C" PyMODINIT_FUNC PyInit_mirelon_core_py() {
+PyMODINIT_FUNC PyInit_mirelon_core_py() {
   using namespace mirelon::py;
   PyInterpreterState* state = PyInterpreterState_Get();
   const std::int64_t id = PyInterpreterState_GetID(state);
