@@ -1,6 +1,17 @@
-"""Types of the mirelon_core_py extension module."""
+"""Types of the mirelon_core_py extension module.
 
-from typing import Sequence, SupportsIndex, Tuple, Union
+Array parameters take one-dimensional, contiguous NumPy arrays of uint8 (for
+example ``numpy.frombuffer(data, dtype=numpy.uint8)``); bytes, bytearray and
+lists are refused there. Unsigned 64-bit parameters take anything with
+``__index__``; the single-precision ones (``test_value`` and the bounds of
+``prep_condition``) anything ``float()`` accepts. A list parameter takes any
+sequence of such arrays except a str; a C-contiguous two-dimensional uint8
+array, one row per party, works too at run time but is written
+``list(array)`` to satisfy a type checker. Every parameter can be given by
+keyword except the fields of ``package_blob``.
+"""
+
+from typing import Any, Sequence, SupportsFloat, SupportsIndex, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -21,41 +32,57 @@ __all__ = [
     "unpack_encrypted_packet",
 ]
 
-ByteArray = npt.NDArray[np.uint8]
-_Index = Union[int, SupportsIndex]
-_Float = Union[float, int, SupportsIndex]
-BlobField = Union[ByteArray, bytes, bytearray, memoryview, str, int, Sequence[int]]
+_ByteArray = npt.NDArray[np.uint8]
+_Float = Union[SupportsFloat, SupportsIndex]
+# A blob field: a uint8 array, bytes or str is written as its bytes; an integer
+# from 0 to 2**64 - 1 as an 8-byte field; any other sequence (bytearray,
+# memoryview, a list, an integer array) as a field of its elements, each 0 to 255.
+_BlobField = Union[
+    npt.NDArray[np.integer[Any]],
+    bytes,
+    bytearray,
+    memoryview,
+    str,
+    SupportsIndex,
+    Sequence[SupportsIndex],
+]
 
-def involute_packet(packet: ByteArray, salt: ByteArray, chunk_size: _Index) -> bytes: ...
+def involute_packet(packet: _ByteArray, salt: _ByteArray, chunk_size: SupportsIndex) -> bytes: ...
 def cycle_packet(
-    packet: ByteArray,
-    old_salt: ByteArray,
-    new_salt: ByteArray,
-    old_key: ByteArray,
-    new_key: ByteArray,
-    chunk_size: _Index,
+    packet: _ByteArray,
+    old_salt: _ByteArray,
+    new_salt: _ByteArray,
+    old_key: _ByteArray,
+    new_key: _ByteArray,
+    chunk_size: SupportsIndex,
 ) -> bytes: ...
-def get_chunk_size(packet: ByteArray) -> int: ...
-def get_chunk_size_min(packet: ByteArray, min_size: _Index) -> int: ...
+def get_chunk_size(packet: _ByteArray) -> int: ...
+def get_chunk_size_min(packet: _ByteArray, min_size: SupportsIndex) -> int: ...
 def cond_involute_packet(
-    packet: ByteArray,
-    involute_salt: ByteArray,
-    chunk_size: _Index,
-    low_bound: _Index,
-    high_bound: _Index,
+    packet: _ByteArray,
+    involute_salt: _ByteArray,
+    chunk_size: SupportsIndex,
+    low_bound: SupportsIndex,
+    high_bound: SupportsIndex,
     test_value: _Float,
 ) -> bytes: ...
-def gen_key(party_id: str, purpose: str, master_seed: ByteArray) -> bytes: ...
-def prep_condition(low_bound: _Float, high_bound: _Float, salt: ByteArray) -> Tuple[int, int]: ...
+def gen_key(party_id: str, purpose: str, master_seed: _ByteArray) -> bytes: ...
+def prep_condition(low_bound: _Float, high_bound: _Float, salt: _ByteArray) -> Tuple[int, int]: ...
 def cond_hash_branch(
-    low_bound: _Index, high_bound: _Index, test_value: _Float, salt: ByteArray
+    low_bound: SupportsIndex, high_bound: SupportsIndex, test_value: _Float, salt: _ByteArray
 ) -> int: ...
 def map_data(
-    pub_key: ByteArray, priv_key: ByteArray, identity: _Index, data_sequences: Sequence[ByteArray]
+    pub_key: _ByteArray,
+    priv_key: _ByteArray,
+    identity: SupportsIndex,
+    data_sequences: Sequence[_ByteArray],
 ) -> bytes: ...
 def inv_data(
-    pub_key: ByteArray, priv_keys: Sequence[ByteArray], data_sequences: Sequence[ByteArray]
+    pub_key: _ByteArray, priv_keys: Sequence[_ByteArray], data_sequences: Sequence[_ByteArray]
 ) -> list[bytes]: ...
-def package_blob(*args: BlobField) -> bytes: ...
-def unpack_setup_packet(data: bytes) -> Tuple[bytes, bytes, str, int]: ...
-def unpack_encrypted_packet(data: bytes) -> Tuple[bytes, bytes, bytes, str, int]: ...
+def package_blob(*args: _BlobField) -> bytes: ...
+def unpack_setup_packet(data: bytes) -> Tuple[bytes, bytes, str, int]:
+    """(public_key, packet, mode, identity)"""
+
+def unpack_encrypted_packet(data: bytes) -> Tuple[bytes, bytes, bytes, str, int]:
+    """(public_key, private_key, packet, mode, identity)"""
