@@ -21,16 +21,16 @@ if ((${#missing[@]})); then
 fi
 
 PYTHON="${PYTHON:-python3}"
-make_venv() {  # make_venv DIR NUMPY_REQUIREMENTS
-  local dir=$1 numpy=$2
+make_venv() {  # make_venv DIR REQUIREMENTS...
+  local dir=$1 requirements=(-r requirements/test.txt); shift
+  for file in "$@"; do requirements+=(-r "$file"); done
   if [ ! -x "$dir/bin/python" ]; then
     echo "== creating $dir"
     "$PYTHON" -m venv "$dir"
   fi
-  "$dir/bin/python" -m pip install -q --disable-pip-version-check \
-    -r requirements/test.txt -r "$numpy"
+  "$dir/bin/python" -m pip install -q --disable-pip-version-check "${requirements[@]}"
 }
-make_venv .venv requirements/numpy2.txt
+make_venv .venv requirements/numpy2.txt requirements/dev.txt
 make_venv .venv-numpy1 requirements/numpy1.txt
 
 echo "== building the wheel"
