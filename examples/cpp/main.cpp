@@ -1,5 +1,7 @@
 // A C++ program using the installed core: choose a chunk size, involute a
 // packet twice, and frame it in a blob.
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string_view>
 

@@ -1,0 +1,8 @@
+# The type stubs: the demo and the examples pass mypy --strict against the
+# installed stubs, and stubtest finds the stubs in step with the installed
+# module (names, parameters, keyword use). Run from outside the source tree.
+set -euo pipefail
+root=$PWD
+cd "$(mktemp -d)"
+"$root/.venv/bin/python" -m mypy --strict --cache-dir=.mypy_cache "$root"/examples/*.py
+"$root/.venv/bin/python" -m mypy.stubtest --mypy-config-file /dev/null mirelon_core_py
