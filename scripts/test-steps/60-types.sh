@@ -5,4 +5,4 @@ set -euo pipefail
 root=$PWD
 cd "$(mktemp -d)"
 "$root/.venv/bin/python" -m mypy --strict --cache-dir=.mypy_cache "$root"/examples/*.py
-"$root/.venv/bin/python" -m mypy.stubtest --mypy-config-file /dev/null mirelon_core_py
+"$root/.venv/bin/python" -m mypy.stubtest mirelon_core_py
