@@ -1,9 +1,17 @@
 #include "mirelon/parallel.hpp"
 
+#include <pthread.h>
+
+#include <atomic>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <system_error>
 #include <thread>
+#include <vector>
+
+#include <oneapi/tbb/global_control.h>
 
 namespace mirelon::parallel {
 namespace {
@@ -23,6 +31,29 @@ std::size_t logical_processors() {
   return n == 0 ? 1 : n;
 }
 
+std::atomic<bool> lost_to_fork{false};
+
+// Made once and never destroyed: a destructor running at exit in a forked
+// child would reach into oneTBB state whose threads are gone.
+tbb::task_arena& make_arena() {
+  const std::size_t size = pool_size_from(std::getenv("RAYON_NUM_THREADS"),
+                                          std::getenv("RAYON_RS_NUM_CPUS"), logical_processors());
+  // oneTBB allows one worker fewer than the logical processors by default; a
+  // larger pool would get fewer threads than asked for, and a warning on
+  // stderr. Raise the limit, never lower it.
+  using tbb::global_control;
+  if (size > global_control::active_value(global_control::max_allowed_parallelism)) {
+    static global_control* const raised =
+        new global_control(global_control::max_allowed_parallelism, size);
+    static_cast<void>(raised);
+  }
+  static tbb::task_arena* const instance = new tbb::task_arena(static_cast<int>(size));
+  pthread_atfork(nullptr, nullptr, [] {
+    if (instance->is_active()) lost_to_fork.store(true, std::memory_order_relaxed);
+  });
+  return *instance;
+}
+
 }  // namespace
 
 std::size_t pool_size_from(const char* num_threads, const char* num_cpus,
@@ -33,8 +64,7 @@ std::size_t pool_size_from(const char* num_threads, const char* num_cpus,
 }
 
 tbb::task_arena& arena() {
-  static tbb::task_arena instance(static_cast<int>(pool_size_from(
-      std::getenv("RAYON_NUM_THREADS"), std::getenv("RAYON_RS_NUM_CPUS"), logical_processors())));
+  static tbb::task_arena& instance = make_arena();
   return instance;
 }
 
@@ -42,5 +72,42 @@ std::size_t worker_count() {
   static const std::size_t count = static_cast<std::size_t>(arena().max_concurrency());
   return count;
 }
+
+bool pool_lost_to_fork() { return lost_to_fork.load(std::memory_order_relaxed); }
+
+namespace detail {
+
+void for_ranges_on_threads(std::size_t n, std::size_t grain,
+                           void (*call)(void* body, std::size_t begin, std::size_t end),
+                           void* body) {
+  const std::size_t runs = std::min(worker_count(), (n + grain - 1) / grain);
+  const std::size_t per_run = std::max(grain, (n + runs - 1) / runs);
+  std::vector<std::exception_ptr> failures(runs);
+  auto run = [&](std::size_t r) {
+    const std::size_t begin = r * per_run;
+    if (begin >= n) return;
+    try {
+      call(body, begin, std::min(n, begin + per_run));
+    } catch (...) {
+      failures[r] = std::current_exception();
+    }
+  };
+  std::vector<std::thread> threads;
+  threads.reserve(runs);
+  std::size_t started = 1;
+  // A thread that cannot be started leaves its run, and the later ones, to
+  // the calling thread.
+  try {
+    for (; started < runs; ++started) threads.emplace_back(run, started);
+  } catch (const std::system_error&) {
+  }
+  run(0);
+  for (std::size_t r = started; r < runs; ++r) run(r);
+  for (std::thread& t : threads) t.join();
+  for (const std::exception_ptr& failure : failures)
+    if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace detail
 
 }  // namespace mirelon::parallel

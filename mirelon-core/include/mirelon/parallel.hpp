@@ -9,10 +9,19 @@
 // to the calling thread and rethrown there. Results never depend on how the
 // work is split, because every index writes only its own slot of an output
 // sized beforehand.
+//
+// The pool's threads do not survive fork(), and oneTBB cannot be restarted in
+// a child process. A child made after the pool had started therefore runs
+// for_ranges on threads of its own, started per call (as many as the pool's
+// size), and sort on the calling thread; it never calls into oneTBB again.
+// The results are the same, since no result depends on the split.
 
+#include <algorithm>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 
 #include <oneapi/tbb/blocked_range.h>
 #include <oneapi/tbb/parallel_for.h>
@@ -25,11 +34,24 @@ namespace mirelon::parallel {
 std::size_t pool_size_from(const char* num_threads, const char* num_cpus,
                            std::size_t logical_processors);
 
-// The process-wide arena (created on first call).
+// The process-wide arena (created on first call). Not to be used in a child
+// process where pool_lost_to_fork() holds.
 tbb::task_arena& arena();
 
 // Number of workers in the arena, the calling thread included.
 std::size_t worker_count();
+
+// True in a process made by fork() after the arena had started its threads.
+bool pool_lost_to_fork();
+
+namespace detail {
+// for_ranges without oneTBB: splits [0, n) into at most worker_count() runs of
+// at least `grain` indices, runs the first on the calling thread and the others
+// on threads started for the call, and rethrows the failure of the lowest run.
+void for_ranges_on_threads(std::size_t n, std::size_t grain,
+                           void (*call)(void* body, std::size_t begin, std::size_t end),
+                           void* body);
+}  // namespace detail
 
 // Calls body(begin, end) over disjoint runs covering [0, n), in parallel. Each
 // run holds at least `grain` indices (except the last) and is processed by one
@@ -40,6 +62,16 @@ void for_ranges(std::size_t n, std::size_t grain, Body&& body) {
   if (grain == 0) grain = 1;
   if (n <= grain || worker_count() == 1) {
     body(std::size_t{0}, n);
+    return;
+  }
+  if (pool_lost_to_fork()) {
+    using Target = std::remove_reference_t<Body>;
+    detail::for_ranges_on_threads(
+        n, grain,
+        [](void* target, std::size_t begin, std::size_t end) {
+          (*static_cast<Target*>(target))(begin, end);
+        },
+        const_cast<void*>(static_cast<const void*>(std::addressof(body))));
     return;
   }
   arena().execute([&] {
@@ -59,6 +91,10 @@ void for_each_index(std::size_t n, std::size_t grain, Body&& body) {
 // Unstable parallel sort of [first, last) by `less`.
 template <class RandomIt, class Less>
 void sort(RandomIt first, RandomIt last, Less less) {
+  if (pool_lost_to_fork()) {
+    std::sort(first, last, less);
+    return;
+  }
   arena().execute([&] { tbb::parallel_sort(first, last, less); });
 }
 
