@@ -60,7 +60,8 @@ constexpr std::size_t kBlock = 4096;
 // tracked separately.
 std::array<std::uint8_t, 256> padded(ByteView key) {
   std::array<std::uint8_t, 256> table{};
-  std::memcpy(table.data(), key.data(), std::min<std::size_t>(key.size(), table.size()));
+  if (!key.empty())
+    std::memcpy(table.data(), key.data(), std::min<std::size_t>(key.size(), table.size()));
   return table;
 }
 
