@@ -4,6 +4,7 @@
 // that applying the same operation to the output restores the input.
 
 #include <cstdint>
+#include <span>
 
 #include <tl/expected.hpp>
 
@@ -35,5 +36,23 @@ tl::expected<Bytes, InvoluteError> involute_packet(ByteView packet, ByteView sal
 tl::expected<Bytes, InvoluteError> cycle_packet(ByteView packet, ByteView old_salt,
                                                 ByteView new_salt, ByteView old_key,
                                                 ByteView new_key, std::uint64_t chunk_size);
+
+// The same three operations writing into `out`, which must hold exactly
+// packet.size() bytes and must not overlap any input (InternalFailure
+// otherwise). On an error value nothing has been written; the vector-returning
+// forms above are these with a fresh vector.
+tl::expected<void, InvoluteError> cond_involute_packet_into(ByteView packet, ByteView salt,
+                                                            std::uint64_t chunk_size,
+                                                            std::uint64_t low_bound,
+                                                            std::uint64_t high_bound,
+                                                            float test_value,
+                                                            std::span<std::uint8_t> out);
+tl::expected<void, InvoluteError> involute_packet_into(ByteView packet, ByteView salt,
+                                                       std::uint64_t chunk_size,
+                                                       std::span<std::uint8_t> out);
+tl::expected<void, InvoluteError> cycle_packet_into(ByteView packet, ByteView old_salt,
+                                                    ByteView new_salt, ByteView old_key,
+                                                    ByteView new_key, std::uint64_t chunk_size,
+                                                    std::span<std::uint8_t> out);
 
 }  // namespace mirelon

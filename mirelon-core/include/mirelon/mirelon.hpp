@@ -7,6 +7,7 @@
 #include "mirelon/encrypt.hpp"
 #include "mirelon/failure.hpp"
 #include "mirelon/involute.hpp"
+#include "mirelon/memory.hpp"
 #include "mirelon/parallel.hpp"
 #include "mirelon/range_condition.hpp"
 #include "mirelon/utils/blob.hpp"

@@ -1,14 +1,36 @@
 #pragma once
-// The crumb of a chunk: SHA-256(chunk || salt || seed) XOR seed, 32 bytes.
-// Kept as one small function so that a batched hasher can replace it.
+// Pieces of the involution shared with key cycling. The crumb of a chunk is
+// SHA-256(chunk || salt || seed) XOR seed, 32 bytes; the seed is SHA-256 of
+// the packet's bytes and the branch value (big-endian) in ascending order.
 
+#include <array>
 #include <cstdint>
+#include <span>
+
+#include <tl/expected.hpp>
 
 #include "crypto.hpp"
 #include "mirelon/bytes.hpp"
+#include "mirelon/chunk_geometry.hpp"
 
 namespace mirelon {
 
+using ByteCounts = std::array<std::uint64_t, 256>;
+
+// One crumb, hashed on its own (the batched hashers give the same bytes).
 crypto::Digest compute_crumb(ByteView chunk, ByteView salt, const crypto::Digest& seed);
+
+// How often each byte value occurs in `packet` (counted on the pool).
+ByteCounts byte_histogram(ByteView packet);
+
+// The seed of a packet with these byte counts under `branch`.
+crypto::Digest involution_seed(const ByteCounts& counts, std::uint64_t branch);
+
+// The involution under a seed computed beforehand; `out` holds packet.size()
+// bytes.
+tl::expected<void, InvoluteError> involute_with_seed(ByteView packet, ByteView salt,
+                                                     std::uint64_t chunk_size,
+                                                     const crypto::Digest& seed,
+                                                     std::span<std::uint8_t> out);
 
 }  // namespace mirelon

@@ -1,7 +1,10 @@
 #include <array>
+#include <cstring>
 #include <string>
 
+#include "involute/crumbs.hpp"
 #include "mirelon/failure.hpp"
+#include "mirelon/memory.hpp"
 #include "mirelon/involute.hpp"
 #include "mirelon/parallel.hpp"
 
@@ -34,11 +37,18 @@ std::string sorted_list(const Counts& counts) {
 // Bytes substituted per task.
 constexpr std::size_t kSubstituteGrain = std::size_t{256} << 10;
 
+// The branch value of involute_packet under `salt`.
+std::uint64_t plain_branch(ByteView salt) {
+  const PreparedBounds bounds = prep_condition(-1.0f, 1.0f, salt);
+  return cond_hash_branch(bounds.low, bounds.high, 0.0f, salt);
+}
+
 }  // namespace
 
-tl::expected<Bytes, InvoluteError> cycle_packet(ByteView packet, ByteView old_salt,
-                                                ByteView new_salt, ByteView old_key,
-                                                ByteView new_key, std::uint64_t chunk_size) {
+tl::expected<void, InvoluteError> cycle_packet_into(ByteView packet, ByteView old_salt,
+                                                    ByteView new_salt, ByteView old_key,
+                                                    ByteView new_key, std::uint64_t chunk_size,
+                                                    std::span<std::uint8_t> out) {
   // Equal sorted copies is the same as equal lengths and equal byte counts.
   const Counts old_counts = byte_counts(old_key);
   const Counts new_counts = byte_counts(new_key);
@@ -46,19 +56,55 @@ tl::expected<Bytes, InvoluteError> cycle_packet(ByteView packet, ByteView old_sa
     fail_assert_eq("Keys must be permutations from the same set", sorted_list(old_counts),
                    sorted_list(new_counts));
 
-  auto y = involute_packet(packet, old_salt, chunk_size);
-  if (!y) return y;
+  const std::uint64_t n = packet.size();
+  if (chunk_size != 0 && n % chunk_size != 0)
+    return tl::unexpected(InvoluteError(ChunkMismatch{n, chunk_size}));
+  require_output_size(out, packet.size());
 
   // Later positions overwrite earlier ones for repeated bytes; values absent
   // from old_key map to 0.
   std::array<std::uint8_t, 256> table{};
   for (std::size_t p = 0; p < old_key.size(); ++p) table[old_key[p]] = new_key[p];
+  auto substitute = [&](std::span<std::uint8_t> z) {
+    parallel::for_ranges(z.size(), kSubstituteGrain, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t i = begin; i < end; ++i) z[i] = table[z[i]];
+    });
+  };
+  if (chunk_size == 0 || n == 0) {
+    if (n != 0) std::memcpy(out.data(), packet.data(), packet.size());
+    substitute(out);
+    return {};
+  }
 
-  Bytes& z = *y;
-  parallel::for_ranges(z.size(), kSubstituteGrain, [&](std::size_t begin, std::size_t end) {
-    for (std::size_t i = begin; i < end; ++i) z[i] = table[z[i]];
+  // Involution moves whole chunks, so the substituted packet's byte counts
+  // follow from the input's: both seeds are known before either involution,
+  // and their two long hashes run side by side.
+  const ByteCounts first_counts = byte_histogram(packet);
+  ByteCounts second_counts{};
+  for (std::size_t v = 0; v < 256; ++v) second_counts[table[v]] += first_counts[v];
+  const std::uint64_t first_branch = plain_branch(old_salt);
+  const std::uint64_t second_branch = plain_branch(new_salt);
+  crypto::Digest seeds[2];
+  parallel::for_each_index(2, 1, [&](std::size_t i) {
+    seeds[i] = i == 0 ? involution_seed(first_counts, first_branch)
+                      : involution_seed(second_counts, second_branch);
   });
-  return involute_packet(z, new_salt, chunk_size);
+
+  FreshBuffer middle(packet.size());
+  auto first = involute_with_seed(packet, old_salt, chunk_size, seeds[0], middle.span());
+  if (!first) return first;
+  substitute(middle.span());
+  return involute_with_seed(ByteView(middle.span()), new_salt, chunk_size, seeds[1], out);
+}
+
+tl::expected<Bytes, InvoluteError> cycle_packet(ByteView packet, ByteView old_salt,
+                                                ByteView new_salt, ByteView old_key,
+                                                ByteView new_key, std::uint64_t chunk_size) {
+  Bytes out = advised_bytes(packet.size());
+  auto done =
+      cycle_packet_into(packet, old_salt, new_salt, old_key, new_key, chunk_size, out);
+  if (!done) return tl::unexpected(done.error());
+  return out;
 }
 
 }  // namespace mirelon

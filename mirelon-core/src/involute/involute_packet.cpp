@@ -10,12 +10,14 @@
 
 #include "crypto.hpp"
 #include "involute/crumbs.hpp"
+#include "mirelon/memory.hpp"
+#include "sha256_multi.hpp"
 #include "mirelon/parallel.hpp"
 
 namespace mirelon {
 namespace {
 
-using Histogram = std::array<std::uint64_t, 256>;
+using Histogram = ByteCounts;
 
 // Bytes counted per task when the histogram is built on the pool.
 constexpr std::size_t kHistogramBlock = std::size_t{1} << 20;
@@ -59,10 +61,10 @@ Histogram histogram(ByteView packet) {
 }
 
 // SHA-256 of the packet bytes and the branch value (big-endian) in ascending
-// order. The order depends only on how often each value occurs, so each
-// value's run is fed from a constant buffer instead of sorting a copy.
-crypto::Digest seed_digest(ByteView packet, std::uint64_t branch) {
-  Histogram counts = histogram(packet);
+// order, given the packet's byte counts. The order depends only on how often
+// each value occurs, so each value's run is fed from a constant buffer instead
+// of sorting a copy.
+crypto::Digest seed_from_counts(Histogram counts, std::uint64_t branch) {
   std::array<std::uint8_t, 8> branch_bytes;
   store_u64_be(branch_bytes.data(), branch);
   for (std::uint8_t b : branch_bytes) ++counts[b];
@@ -193,29 +195,79 @@ crypto::Digest compute_crumb(ByteView chunk, ByteView salt, const crypto::Digest
   return h;
 }
 
-tl::expected<Bytes, InvoluteError> cond_involute_packet(ByteView packet, ByteView salt,
-                                                        std::uint64_t chunk_size,
-                                                        std::uint64_t low_bound,
-                                                        std::uint64_t high_bound,
-                                                        float test_value) {
-  const std::uint64_t n = packet.size();
-  if (chunk_size == 0) return Bytes(packet.begin(), packet.end());
-  if (n % chunk_size != 0) return tl::unexpected(InvoluteError(ChunkMismatch{n, chunk_size}));
-  if (n == 0) return Bytes();
+namespace {
 
-  const std::uint64_t branch = cond_hash_branch(low_bound, high_bound, test_value, salt);
-  const crypto::Digest seed = seed_digest(packet, branch);
+// Chunks hashed per batch of the multi-message hasher.
+constexpr std::size_t kCrumbBatch = 64;
 
-  const std::size_t c = static_cast<std::size_t>(chunk_size);
-  const std::size_t k = static_cast<std::size_t>(n / chunk_size);
+// Calls body(first, pointers, count) over [begin, end) in batches of at most
+// kCrumbBatch chunks, with the chunks' addresses.
+template <class Body>
+void chunk_batches(ByteView packet, std::size_t c, std::size_t begin, std::size_t end,
+                   Body&& body) {
+  std::array<const std::uint8_t*, kCrumbBatch> own;
+  for (std::size_t first = begin; first < end; first += kCrumbBatch) {
+    const std::size_t count = std::min(kCrumbBatch, end - first);
+    for (std::size_t j = 0; j < count; ++j) own[j] = packet.data() + (first + j) * c;
+    body(first, own.data(), count);
+  }
+}
+
+// Involution with the seed coming from `make_seed`. The whole 64-byte blocks
+// of every chunk precede salt and seed in its crumb's message, so they are
+// hashed while `make_seed` runs; only the blocks holding the chunk's end, the
+// salt and the seed wait for it. Writes the result to `out` (n bytes).
+template <class MakeSeed>
+tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, std::size_t c,
+                                                MakeSeed&& make_seed,
+                                                std::span<std::uint8_t> out) {
+  const std::size_t n = packet.size();
+  const std::size_t k = n / c;
+  const std::size_t lead_blocks = c / crypto::kShaBlock;
+  const std::size_t crumb_grain =
+      std::max<std::size_t>(kCrumbBatch, kTaskBytes / (c + salt.size() + 64));
+
+  crypto::Digest seed;
+  std::vector<crypto::ShaState> states;
+  if (lead_blocks == 0) {
+    seed = make_seed();
+  } else {
+    states.assign(k, crypto::kShaInitial);
+    parallel::for_each_index(2, 1, [&](std::size_t task) {
+      if (task == 0) {
+        seed = make_seed();
+        return;
+      }
+      parallel::for_ranges(k, crumb_grain, [&](std::size_t begin, std::size_t end) {
+        chunk_batches(packet, c, begin, end,
+                      [&](std::size_t first, const std::uint8_t* const* own, std::size_t count) {
+                        crypto::sha_absorb(states.data() + first, own, count, 0, lead_blocks);
+                      });
+      });
+    });
+  }
+
+  // salt || seed: the part every crumb's message ends with.
+  Bytes shared(salt.size() + seed.size());
+  if (!salt.empty()) std::memcpy(shared.data(), salt.data(), salt.size());
+  std::memcpy(shared.data() + salt.size(), seed.data(), seed.size());
+  const std::uint64_t seed_lead = load_u64_be(seed.data());
+
   std::vector<CrumbRecord> records(k);
-  const std::size_t crumb_grain = std::max<std::size_t>(1, kTaskBytes / (c + salt.size() + 64));
   parallel::for_ranges(k, crumb_grain, [&](std::size_t begin, std::size_t end) {
-    for (std::size_t i = begin; i < end; ++i) {
-      const crypto::Digest crumb = compute_crumb(packet.subspan(i * c, c), salt, seed);
-      records[i] = {load_u64_be(crumb.data()), i};
-    }
+    std::array<crypto::ShaState, kCrumbBatch> initial;
+    initial.fill(crypto::kShaInitial);
+    std::array<crypto::Digest, kCrumbBatch> digests;
+    chunk_batches(packet, c, begin, end,
+                  [&](std::size_t first, const std::uint8_t* const* own, std::size_t count) {
+                    const crypto::ShaState* from =
+                        lead_blocks == 0 ? initial.data() : states.data() + first;
+                    crypto::sha_finish(from, own, c, lead_blocks, shared, count, digests.data());
+                    for (std::size_t j = 0; j < count; ++j)
+                      records[first + j] = {load_u64_be(digests[j].data()) ^ seed_lead, first + j};
+                  });
   });
+  states = {};
 
   // Crumbs are distinct exactly when no run of equal leading words holds two
   // equal crumbs. This is decided before any output exists, and distinct
@@ -231,7 +283,6 @@ tl::expected<Bytes, InvoluteError> cond_involute_packet(ByteView packet, ByteVie
   }
 
   const OrderArray order(records);
-  Bytes out(n);
   const std::size_t copy_grain = std::max<std::size_t>(1, kTaskBytes / c);
   parallel::for_ranges(k, copy_grain, [&](std::size_t begin, std::size_t end) {
     // Both lookups land at random places in large arrays; fetching them a
@@ -245,6 +296,77 @@ tl::expected<Bytes, InvoluteError> cond_involute_packet(ByteView packet, ByteVie
       std::memcpy(out.data() + j * c, packet.data() + source * c, c);
     }
   });
+  return {};
+}
+
+// The checks every involution makes before any work: a chunk size of 0
+// copies, one that does not divide the length fails. Returns true when the
+// caller is done.
+bool trivial_involution(ByteView packet, std::uint64_t chunk_size, std::span<std::uint8_t> out,
+                        tl::expected<void, InvoluteError>& result) {
+  const std::uint64_t n = packet.size();
+  if (chunk_size != 0 && n % chunk_size != 0) {
+    result = tl::unexpected(InvoluteError(ChunkMismatch{n, chunk_size}));
+    return true;
+  }
+  require_output_size(out, packet.size());
+  if (chunk_size == 0) {
+    if (n != 0) std::memcpy(out.data(), packet.data(), packet.size());
+    return true;
+  }
+  return n == 0;
+}
+
+}  // namespace
+
+ByteCounts byte_histogram(ByteView packet) { return histogram(packet); }
+
+crypto::Digest involution_seed(const ByteCounts& counts, std::uint64_t branch) {
+  return seed_from_counts(counts, branch);
+}
+
+tl::expected<void, InvoluteError> involute_with_seed(ByteView packet, ByteView salt,
+                                                     std::uint64_t chunk_size,
+                                                     const crypto::Digest& seed,
+                                                     std::span<std::uint8_t> out) {
+  tl::expected<void, InvoluteError> result;
+  if (trivial_involution(packet, chunk_size, out, result)) return result;
+  return involute_with(
+      packet, salt, static_cast<std::size_t>(chunk_size), [&] { return seed; }, out);
+}
+
+tl::expected<void, InvoluteError> cond_involute_packet_into(ByteView packet, ByteView salt,
+                                                            std::uint64_t chunk_size,
+                                                            std::uint64_t low_bound,
+                                                            std::uint64_t high_bound,
+                                                            float test_value,
+                                                            std::span<std::uint8_t> out) {
+  tl::expected<void, InvoluteError> result;
+  if (trivial_involution(packet, chunk_size, out, result)) return result;
+  const std::uint64_t branch = cond_hash_branch(low_bound, high_bound, test_value, salt);
+  return involute_with(
+      packet, salt, static_cast<std::size_t>(chunk_size),
+      [&] { return seed_from_counts(histogram(packet), branch); }, out);
+}
+
+tl::expected<void, InvoluteError> involute_packet_into(ByteView packet, ByteView salt,
+                                                       std::uint64_t chunk_size,
+                                                       std::span<std::uint8_t> out) {
+  const PreparedBounds bounds = prep_condition(-1.0f, 1.0f, salt);
+  return cond_involute_packet_into(packet, salt, chunk_size, bounds.low, bounds.high, 0.0f, out);
+}
+
+tl::expected<Bytes, InvoluteError> cond_involute_packet(ByteView packet, ByteView salt,
+                                                        std::uint64_t chunk_size,
+                                                        std::uint64_t low_bound,
+                                                        std::uint64_t high_bound,
+                                                        float test_value) {
+  if (chunk_size != 0 && packet.size() % chunk_size != 0)
+    return tl::unexpected(InvoluteError(ChunkMismatch{packet.size(), chunk_size}));
+  Bytes out = advised_bytes(packet.size());
+  auto done = cond_involute_packet_into(packet, salt, chunk_size, low_bound, high_bound,
+                                        test_value, out);
+  if (!done) return tl::unexpected(done.error());
   return out;
 }
 

@@ -1,0 +1,307 @@
+"""Times the module's functions next to the machine's own references, in one run.
+
+Each configuration runs in a child interpreter with RAYON_NUM_THREADS=1 and =2,
+so the worker pool has the size asked for. A child times, at every size, our
+function and the references on the same bytes (a copy, a copy into fresh
+memory, OpenSSL's bulk SHA-256 through hashlib, a plain read), taking the
+median of several runs; the parent prints the figures, the ratios, the
+speedup from one to two threads, and plots throughput against size.
+
+    python bench/bench_module.py                 # 1, 16 and 64 MiB
+    python bench/bench_module.py --quick         # 1 and 16 MiB, fewer runs
+    python bench/bench_module.py --plot out.png  # where the plot goes
+
+The bound of an involution is the lower bound for this kind of machine
+(2 cores with SHA-NI) scaled by this run's SHA-256 speed against 1.72 GB/s.
+"""
+
+from __future__ import annotations
+
+import argparse
+import hashlib
+import json
+import mmap
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+MiB = 1 << 20
+SALT_LEN = 16
+
+# Lower bounds per 16 MiB for the involution at 1.72 GB/s of SHA-256, on one
+# and on two threads, by chunk size. They grow linearly with size.
+INVOLUTE_BOUND_MS = {16: (68.0, 39.0), 64: (28.0, 15.0), 4096: (17.0, 11.0)}
+REFERENCE_SHA_GBPS = 1.72
+# Small calls: bounds in microseconds on one thread.
+SMALL_BOUND_US = {"prep_condition": 12.0, "cond_hash_branch": 6.0, "gen_key": 3.1}
+
+
+def median_time(fn, repeat, min_time=0.0):
+    """Median seconds of `repeat` calls (after one warm-up), calling more often
+    for calls shorter than `min_time`."""
+    fn()
+    times = []
+    for _ in range(repeat):
+        start = time.perf_counter()
+        fn()
+        times.append(time.perf_counter() - start)
+    if min_time and statistics.median(times) < min_time:
+        loops = max(1, int(min_time / max(statistics.median(times), 1e-9)))
+        times = []
+        for _ in range(repeat):
+            start = time.perf_counter()
+            for _ in range(loops):
+                fn()
+            times.append((time.perf_counter() - start) / loops)
+    return statistics.median(times)
+
+
+def fresh_copy(raw):
+    """One copy of `raw` into fresh memory advised for huge pages."""
+    flags = mmap.MAP_PRIVATE | mmap.MAP_ANONYMOUS
+    with mmap.mmap(-1, len(raw), flags=flags) as fresh:
+        if hasattr(mmap, "MADV_HUGEPAGE"):
+            fresh.madvise(mmap.MADV_HUGEPAGE)
+        fresh[:] = raw
+
+
+def distinct_packet(np, size, chunk):
+    """Random bytes with a counter in every chunk, so all chunks differ."""
+    rng = np.random.default_rng(42)
+    packet = rng.integers(0, 256, size, dtype=np.uint8)
+    count = size // chunk
+    if chunk >= 4:
+        view = packet[: count * chunk].reshape(count, chunk)
+        view[:, :4] = np.arange(count, dtype=">u4").view(np.uint8).reshape(count, 4)
+    return packet
+
+
+def child(sizes, repeat):
+    """Runs in the child interpreter: prints one JSON document of timings."""
+    import numpy as np
+
+    import mirelon_core_py as m
+
+    results = []
+
+    def record(group, name, size, seconds, **extra):
+        results.append(dict(group=group, name=name, size=size, seconds=seconds, **extra))
+
+    salt = np.frombuffer(bytes(range(SALT_LEN)), dtype=np.uint8)
+    for size in sizes:
+        buf = np.random.default_rng(1).integers(0, 256, size, dtype=np.uint8)
+        raw = buf.tobytes()
+        dst = np.empty_like(buf)
+        words = buf.view(np.uint64)
+        record("reference", "memcpy", size, median_time(lambda: np.copyto(dst, buf), repeat))
+        record("reference", "copy into fresh memory", size,
+               median_time(lambda: fresh_copy(raw), repeat))
+        record("reference", "sha256 (hashlib)", size,
+               median_time(lambda: hashlib.sha256(raw).digest(), repeat))
+        record("reference", "read", size, median_time(lambda: np.bitwise_or.reduce(words), repeat))
+
+        for chunk in (16, 64, 4096):
+            packet = distinct_packet(np, size, chunk)
+            record("involution", f"involute_packet c={chunk}", size,
+                   median_time(lambda: m.involute_packet(packet, salt, chunk), repeat),
+                   chunk=chunk)
+        packet = distinct_packet(np, size, 64)
+        low, high = m.prep_condition(-1.0, 1.0, salt)
+        record("involution", "cond_involute_packet c=64", size,
+               median_time(lambda: m.cond_involute_packet(packet, salt, 64, low, high, 0.5),
+                           repeat), chunk=64)
+        old_key = np.arange(256, dtype=np.uint8)
+        new_key = old_key[::-1].copy()
+        record("involution", "cycle_packet c=64", size,
+               median_time(lambda: m.cycle_packet(packet, salt, salt[::-1].copy(), old_key,
+                                                  new_key, 64), repeat), chunk=64, cycle=True)
+
+        rng = np.random.default_rng(7)
+        pub = rng.integers(0, 256, 256, dtype=np.uint8)
+        for n in (3, 16):
+            keys = [rng.permutation(256).astype(np.uint8) for _ in range(n)]
+            data = [rng.integers(0, 256, size, dtype=np.uint8) for _ in range(n)]
+            record("mapping", f"map_data n={n}", size,
+                   median_time(lambda: m.map_data(pub, keys[-1], n - 1, data), repeat), n=n)
+            mapped = [np.frombuffer(m.map_data(pub, keys[j], j, data), dtype=np.uint8)
+                      for j in range(n)]
+            record("mapping", f"inv_data n={n}", size,
+                   median_time(lambda: m.inv_data(pub, keys, mapped), repeat), n=n)
+
+        blob = m.package_blob(pub, raw, "mode", 2)
+        record("blob", "package_blob", size,
+               median_time(lambda: m.package_blob(pub, raw, "mode", 2), repeat))
+        record("blob", "unpack_setup_packet", size,
+               median_time(lambda: m.unpack_setup_packet(blob), repeat))
+        blob = m.package_blob(pub, pub, raw, "mode", 2)
+        record("blob", "unpack_encrypted_packet", size,
+               median_time(lambda: m.unpack_encrypted_packet(blob), repeat))
+
+    small = max(repeat, 7)
+    seed = np.frombuffer(bytes(range(32)), dtype=np.uint8)
+    eight = np.frombuffer(b"abcdefgh", dtype=np.uint8)
+    k4 = np.frombuffer(bytes(4), dtype=np.uint8)
+    setup = m.package_blob(np.zeros(4, np.uint8), b"\x01\x02\x03\x04", "m", 1)
+    # The call floor: a builtin of the same calling convention (positional
+    # tuple and keyword dict) that does nothing with its arguments.
+    try:
+        import _testcapi  # type: ignore[import-not-found]
+
+        floor_fn = _testcapi.meth_varargs_keywords
+    except (ImportError, AttributeError):
+        floor_fn = max  # takes *args and **kwargs as well; one element to scan
+    floor = median_time(lambda: floor_fn((1,)), small, 0.05)
+    record("small", "call floor", 0, floor)
+    record("small", "get_chunk_size (8 bytes)", 0,
+           median_time(lambda: m.get_chunk_size(eight), small, 0.05))
+    record("small", "package_blob (4 small fields)", 0,
+           median_time(lambda: m.package_blob(k4, b"abcd", "mode", 3), small, 0.05))
+    record("small", "unpack_setup_packet (52 bytes)", 0,
+           median_time(lambda: m.unpack_setup_packet(setup), small, 0.05))
+    record("small", "prep_condition", 0,
+           median_time(lambda: m.prep_condition(-1.0, 1.0, salt), small, 0.05))
+    record("small", "cond_hash_branch", 0,
+           median_time(lambda: m.cond_hash_branch(1, 2**63, 0.5, salt), small, 0.05))
+    record("small", "gen_key", 0,
+           median_time(lambda: m.gen_key("party", "purpose", seed), small, 0.05))
+    json.dump(results, sys.stdout)
+
+
+def run_child(threads, sizes, repeat):
+    env = dict(os.environ, RAYON_NUM_THREADS=str(threads))
+    out = subprocess.run([sys.executable, __file__, "--child", "--sizes",
+                          ",".join(str(s // MiB) for s in sizes), "--repeat", str(repeat)],
+                         env=env, check=True, capture_output=True, text=True)
+    return json.loads(out.stdout)
+
+
+def lookup(rows, name, size):
+    for r in rows:
+        if r["name"] == name and r["size"] == size:
+            return r["seconds"]
+    return None
+
+
+def bound(row, rows, threads):
+    """The row's bound in seconds, from references measured in the same child."""
+    size = row["size"]
+    if row["group"] == "involution":
+        sha = lookup(rows, "sha256 (hashlib)", size)
+        speed = size / sha / 1e9
+        ms = INVOLUTE_BOUND_MS[row["chunk"]][threads - 1] * size / (16 * MiB)
+        scaled = ms / 1e3 * REFERENCE_SHA_GBPS / speed
+        return scaled * (2 if row.get("cycle") else 1)
+    if row["group"] == "mapping":
+        # The memory-bound kernel: read n sequences, write one (map_data) or n.
+        n = row["n"]
+        read = lookup(rows, "read", size)
+        copy = lookup(rows, "memcpy", size)
+        writes = 1 if row["name"].startswith("map_data") else n
+        return (n * read + writes * (copy - read)) / threads
+    if row["group"] == "blob":
+        return lookup(rows, "copy into fresh memory", size)
+    if row["group"] == "small":
+        if row["name"] in SMALL_BOUND_US:
+            return SMALL_BOUND_US[row["name"]] / 1e6
+        if row["name"] != "call floor":
+            return lookup(rows, "call floor", 0) * 2.5
+    return None
+
+
+def describe(seconds):
+    if seconds >= 1e-3:
+        return f"{seconds * 1e3:9.2f} ms"
+    return f"{seconds * 1e6:9.2f} us"
+
+
+def report(by_threads):
+    print(f"{'function':34} {'size':>6} {'threads':>7} {'time':>12} {'bound':>12} {'ratio':>6}")
+    for threads, rows in by_threads.items():
+        for row in rows:
+            b = bound(row, rows, threads)
+            size = f"{row['size'] // MiB}M" if row["size"] else "-"
+            ratio = f"{row['seconds'] / b:6.2f}" if b else "     -"
+            bound_text = describe(b) if b else " " * 12
+            print(f"{row['name']:34} {size:>6} {threads:>7} {describe(row['seconds'])} "
+                  f"{bound_text} {ratio}")
+    if 1 in by_threads and 2 in by_threads:
+        print("\nspeedup from 1 to 2 threads")
+        for row in by_threads[1]:
+            if row["group"] in ("reference", "small"):
+                continue
+            two = lookup(by_threads[2], row["name"], row["size"])
+            print(f"  {row['name']:34} {row['size'] // MiB:>4}M  {row['seconds'] / two:5.2f}")
+        sizes = sorted({r["size"] for r in by_threads[1] if r["size"]})
+        if len(sizes) > 1:
+            lo, hi = sizes[0], sizes[-1]
+            print(f"\ntime at {hi // MiB} MiB / time at {lo // MiB} MiB (linear: {hi // lo})")
+            for row in by_threads[1]:
+                if row["size"] == lo and row["group"] not in ("reference", "small"):
+                    top = lookup(by_threads[1], row["name"], hi)
+                    print(f"  {row['name']:34} {top / row['seconds']:7.1f}")
+
+
+def plot(by_threads, path):
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    rows = by_threads[max(by_threads)]
+    threads = max(by_threads)
+    names = [n for n in dict.fromkeys(r["name"] for r in rows if r["size"])
+             if not any(r["name"] == n and r["group"] == "reference" for r in rows)]
+    cols = 4
+    fig, axes = plt.subplots((len(names) + cols - 1) // cols, cols,
+                             figsize=(4 * cols, 3.2 * ((len(names) + cols - 1) // cols)),
+                             squeeze=False)
+    for ax, name in zip(axes.flat, names):
+        mine = [r for r in rows if r["name"] == name]
+        sizes = [r["size"] / MiB for r in mine]
+        ax.plot(sizes, [r["size"] / r["seconds"] / 1e9 for r in mine], "o-", label=name)
+        bounds = [bound(r, rows, threads) for r in mine]
+        ax.plot(sizes, [r["size"] / b / 1e9 for r, b in zip(mine, bounds)], "s--",
+                label="bound")
+        ref = {"involution": "sha256 (hashlib)", "mapping": "memcpy",
+               "blob": "copy into fresh memory"}[mine[0]["group"]]
+        ax.plot(sizes, [s * MiB / lookup(rows, ref, s * MiB) / 1e9 for s in sizes], "^:",
+                label=ref)
+        ax.set_xscale("log", base=2)
+        ax.set_xlabel("MiB")
+        ax.set_ylabel("GB/s")
+        ax.set_title(name, fontsize=9)
+        ax.legend(fontsize=7)
+    for ax in list(axes.flat)[len(names):]:
+        ax.axis("off")
+    fig.suptitle(f"throughput against size, {threads} thread(s)")
+    fig.tight_layout()
+    fig.savefig(path, dpi=90)
+    print(f"\nplot: {path}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--sizes", default="1,16,64", help="sizes in MiB, comma-separated")
+    parser.add_argument("--repeat", type=int, default=5)
+    parser.add_argument("--threads", default="1,2")
+    parser.add_argument("--quick", action="store_true", help="1 and 16 MiB, 3 runs")
+    parser.add_argument("--plot", default="bench/throughput.png")
+    parser.add_argument("--no-plot", action="store_true")
+    parser.add_argument("--child", action="store_true", help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    if args.quick:
+        args.sizes, args.repeat = "1,16", 3
+    sizes = [int(s) * MiB for s in args.sizes.split(",")]
+    if args.child:
+        child(sizes, args.repeat)
+        return
+    by_threads = {t: run_child(t, sizes, args.repeat) for t in map(int, args.threads.split(","))}
+    report(by_threads)
+    if not args.no_plot:
+        plot(by_threads, args.plot)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,219 @@
+#include "sha256_multi.hpp"
+
+#include <cstring>
+#include <vector>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define MIRELON_SHA_NI 1
+#include <immintrin.h>
+#endif
+
+namespace mirelon::crypto {
+namespace {
+
+// One message through OpenSSL, resuming from `state` after `done` blocks.
+void finish_one(const ShaState& state, const std::uint8_t* own, std::size_t own_len,
+                std::size_t done, ByteView shared, Digest& out) {
+  SHA256_CTX ctx;
+  SHA256_Init(&ctx);
+  std::memcpy(ctx.h, state.data(), sizeof ctx.h);
+  const std::uint64_t bits = std::uint64_t{done} * kShaBlock * 8;
+  ctx.Nl = static_cast<SHA_LONG>(bits);
+  ctx.Nh = static_cast<SHA_LONG>(bits >> 32);
+  SHA256_Update(&ctx, own + done * kShaBlock, own_len - done * kShaBlock);
+  SHA256_Update(&ctx, shared.data(), shared.size());
+  SHA256_Final(out.data(), &ctx);
+}
+
+void absorb_one(ShaState& state, const std::uint8_t* blocks, std::size_t count) {
+  SHA256_CTX ctx;
+  SHA256_Init(&ctx);
+  std::memcpy(ctx.h, state.data(), sizeof ctx.h);
+  SHA256_Update(&ctx, blocks, count * kShaBlock);
+  std::memcpy(state.data(), ctx.h, sizeof ctx.h);
+}
+
+void store_digest(const ShaState& state, Digest& out) {
+  for (std::size_t w = 0; w < 8; ++w) store_u32_be(out.data() + 4 * w, state[w]);
+}
+
+#ifdef MIRELON_SHA_NI
+
+alignas(16) constexpr std::uint32_t kRound[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4,
+    0xab1c5ed5, 0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe,
+    0x9bdc06a7, 0xc19bf174, 0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f,
+    0x4a7484aa, 0x5cb0a9dc, 0x76f988da, 0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7,
+    0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967, 0x27b70a85, 0x2e1b2138, 0x4d2c6dfc,
+    0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85, 0xa2bfe8a1, 0xa81a664b,
+    0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070, 0x19a4c116,
+    0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7,
+    0xc67178f2};
+
+#define MIRELON_SHA_TARGET __attribute__((target("sha,sse4.1,ssse3")))
+
+// `lanes` messages compressed in lockstep, `blocks` blocks each; block b of
+// lane l starts at data[l] + b * 64. The lanes' instructions are independent,
+// so the rounds of one lane run while another waits on its latency.
+template <std::size_t kLanes>
+MIRELON_SHA_TARGET void compress_lanes(ShaState* const* states, const std::uint8_t* const* data,
+                                       std::size_t blocks) {
+  const __m128i swap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
+  __m128i abef[kLanes], cdgh[kLanes];
+  for (std::size_t l = 0; l < kLanes; ++l) {
+    // Chaining words a..h rearranged into the instruction's ABEF / CDGH order.
+    const __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i*>(states[l]->data()));
+    const __m128i hgfe =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(states[l]->data() + 4));
+    const __m128i cdab = _mm_shuffle_epi32(dcba, 0xB1);
+    const __m128i efgh = _mm_shuffle_epi32(hgfe, 0x1B);
+    abef[l] = _mm_alignr_epi8(cdab, efgh, 8);
+    cdgh[l] = _mm_blend_epi16(efgh, cdab, 0xF0);
+  }
+  for (std::size_t b = 0; b < blocks; ++b) {
+    __m128i save0[kLanes], save1[kLanes];
+    __m128i w[4][kLanes];
+    for (std::size_t l = 0; l < kLanes; ++l) {
+      save0[l] = abef[l];
+      save1[l] = cdgh[l];
+      const std::uint8_t* p = data[l] + b * kShaBlock;
+      for (std::size_t q = 0; q < 4; ++q)
+        w[q][l] = _mm_shuffle_epi8(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * q)), swap);
+    }
+#pragma GCC unroll 16
+    for (std::size_t g = 0; g < 16; ++g) {
+      const __m128i k = _mm_load_si128(reinterpret_cast<const __m128i*>(kRound + 4 * g));
+      for (std::size_t l = 0; l < kLanes; ++l) {
+        __m128i& wg = w[g % 4][l];
+        if (g >= 4) {
+          // W[g] from W[g-4], W[g-3], W[g-2], W[g-1] (four words each).
+          const __m128i s = _mm_sha256msg1_epu32(wg, w[(g + 1) % 4][l]);
+          const __m128i t = _mm_alignr_epi8(w[(g + 3) % 4][l], w[(g + 2) % 4][l], 4);
+          wg = _mm_sha256msg2_epu32(_mm_add_epi32(s, t), w[(g + 3) % 4][l]);
+        }
+        __m128i m = _mm_add_epi32(wg, k);
+        cdgh[l] = _mm_sha256rnds2_epu32(cdgh[l], abef[l], m);
+        m = _mm_shuffle_epi32(m, 0x0E);
+        abef[l] = _mm_sha256rnds2_epu32(abef[l], cdgh[l], m);
+      }
+    }
+    for (std::size_t l = 0; l < kLanes; ++l) {
+      abef[l] = _mm_add_epi32(abef[l], save0[l]);
+      cdgh[l] = _mm_add_epi32(cdgh[l], save1[l]);
+    }
+  }
+  for (std::size_t l = 0; l < kLanes; ++l) {
+    const __m128i feba = _mm_shuffle_epi32(abef[l], 0x1B);
+    const __m128i dchg = _mm_shuffle_epi32(cdgh[l], 0xB1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(states[l]->data()),
+                     _mm_blend_epi16(feba, dchg, 0xF0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(states[l]->data() + 4),
+                     _mm_alignr_epi8(dchg, feba, 8));
+  }
+}
+
+bool detect_sha_ni() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1") &&
+         __builtin_cpu_supports("ssse3");
+}
+
+#else
+
+bool detect_sha_ni() { return false; }
+
+#endif
+
+bool accelerated() {
+  static const bool yes = detect_sha_ni();
+  return yes;
+}
+
+// Runs `body(first, lanes)` over [0, count) in groups of kShaLanes, then one
+// lane at a time for the rest.
+template <class Body>
+void in_groups(std::size_t count, Body&& body) {
+  std::size_t i = 0;
+  for (; i + kShaLanes <= count; i += kShaLanes) body(i, std::integral_constant<std::size_t, kShaLanes>{});
+  for (; i < count; ++i) body(i, std::integral_constant<std::size_t, 1>{});
+}
+
+}  // namespace
+
+bool sha_multi_accelerated() { return accelerated(); }
+
+void sha_absorb(ShaState* states, const std::uint8_t* const* own, std::size_t count,
+                std::size_t done, std::size_t blocks) {
+  if (blocks == 0) return;
+#ifdef MIRELON_SHA_NI
+  if (accelerated()) {
+    in_groups(count, [&](std::size_t first, auto lanes) {
+      constexpr std::size_t kLanes = decltype(lanes)::value;
+      ShaState* s[kLanes];
+      const std::uint8_t* d[kLanes];
+      for (std::size_t l = 0; l < kLanes; ++l) {
+        s[l] = &states[first + l];
+        d[l] = own[first + l] + done * kShaBlock;
+      }
+      compress_lanes<kLanes>(s, d, blocks);
+    });
+    return;
+  }
+#endif
+  for (std::size_t i = 0; i < count; ++i)
+    absorb_one(states[i], own[i] + done * kShaBlock, blocks);
+}
+
+void sha_finish(const ShaState* states, const std::uint8_t* const* own, std::size_t own_len,
+                std::size_t done, ByteView shared, std::size_t count, Digest* out) {
+#ifdef MIRELON_SHA_NI
+  if (accelerated()) {
+    // Whole blocks left in the own parts are compressed in place; the partial
+    // last own block, the shared part and the padding are laid out per lane.
+    const std::size_t whole = own_len / kShaBlock;
+    const std::size_t rest = own_len - whole * kShaBlock;
+    const std::size_t tail_len = rest + shared.size();
+    const std::size_t tail_blocks = (tail_len + 9 + kShaBlock - 1) / kShaBlock;
+    const std::size_t tail_bytes = tail_blocks * kShaBlock;
+    const std::uint64_t bits = (std::uint64_t{own_len} + shared.size()) * 8;
+    std::vector<std::uint8_t> tails(kShaLanes * tail_bytes, 0);
+    for (std::size_t l = 0; l < kShaLanes; ++l) {
+      std::uint8_t* t = tails.data() + l * tail_bytes;
+      if (!shared.empty()) std::memcpy(t + rest, shared.data(), shared.size());
+      t[tail_len] = 0x80;
+      store_u64_be(t + tail_bytes - 8, bits);
+    }
+    in_groups(count, [&](std::size_t first, auto lanes) {
+      constexpr std::size_t kLanes = decltype(lanes)::value;
+      ShaState work[kLanes];
+      ShaState* s[kLanes];
+      const std::uint8_t* d[kLanes];
+      for (std::size_t l = 0; l < kLanes; ++l) {
+        work[l] = states[first + l];
+        s[l] = &work[l];
+        d[l] = own[first + l] + done * kShaBlock;
+      }
+      if (whole > done) compress_lanes<kLanes>(s, d, whole - done);
+      for (std::size_t l = 0; l < kLanes; ++l) {
+        std::uint8_t* t = tails.data() + l * tail_bytes;
+        if (rest != 0) std::memcpy(t, own[first + l] + whole * kShaBlock, rest);
+        d[l] = t;
+      }
+      compress_lanes<kLanes>(s, d, tail_blocks);
+      for (std::size_t l = 0; l < kLanes; ++l) store_digest(work[l], out[first + l]);
+    });
+    return;
+  }
+#endif
+  for (std::size_t i = 0; i < count; ++i) finish_one(states[i], own[i], own_len, done, shared, out[i]);
+}
+
+void sha256_batch(const std::uint8_t* const* own, std::size_t own_len, ByteView shared,
+                  std::size_t count, Digest* out) {
+  std::vector<ShaState> states(count, kShaInitial);
+  sha_finish(states.data(), own, own_len, 0, shared, count, out);
+}
+
+}  // namespace mirelon::crypto
