@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 APT_PACKAGES=(g++ cmake ninja-build pkg-config libssl-dev libtbb-dev libexpected-dev
-              libgtest-dev libbenchmark-dev python3-venv)
+              libgtest-dev libbenchmark-dev python3-venv clang-14 libclang-rt-14-dev)
 
 missing=()
 for package in "${APT_PACKAGES[@]}"; do
