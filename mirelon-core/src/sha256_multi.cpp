@@ -5,6 +5,7 @@
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define MIRELON_SHA_NI 1
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -114,10 +115,14 @@ MIRELON_SHA_TARGET void compress_lanes(ShaState* const* states, const std::uint8
   }
 }
 
+// Read from CPUID directly: not every compiler knows "sha" as a
+// __builtin_cpu_supports feature (clang 14 does not).
 bool detect_sha_ni() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1") &&
-         __builtin_cpu_supports("ssse3");
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+  const bool ssse3 = (c & bit_SSSE3) != 0, sse41 = (c & bit_SSE4_1) != 0;
+  if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+  return ssse3 && sse41 && (b & bit_SHA) != 0;
 }
 
 #else
