@@ -21,6 +21,10 @@ T involution_result(tl::expected<T, InvoluteError> result, const char* prefix) {
   return std::move(*result);
 }
 
+void involution_result(tl::expected<void, InvoluteError> result, const char* prefix) {
+  if (!result) raise(PyExc_ValueError, prefix + message(result.error()));
+}
+
 template <class T>
 T framing_result(tl::expected<T, FramingError> result) {
   if (!result) raise(PyExc_ValueError, message(result.error()));
@@ -54,9 +58,11 @@ PyObject* involute_packet(PyObject*, PyObject* args, PyObject* kwargs) {
     ByteArray salt = a.byte_array(1);
     std::uint64_t chunk_size = a.unsigned_integer(2);
     require_contiguous(packet, salt);
-    Bytes out = involution_result(
-        mirelon::involute_packet(packet.view(), salt.view(), chunk_size), "Involute error: ");
-    return new_bytes(out).release();
+    std::span<std::uint8_t> storage;
+    PyRef out = new_bytes_to_fill(packet.size, storage);
+    involution_result(mirelon::involute_packet_into(packet.view(), salt.view(), chunk_size, storage),
+                      "Involute error: ");
+    return out.release();
   });
 }
 
@@ -70,11 +76,13 @@ PyObject* cycle_packet(PyObject*, PyObject* args, PyObject* kwargs) {
     ByteArray new_key = a.byte_array(4);
     std::uint64_t chunk_size = a.unsigned_integer(5);
     require_contiguous(packet, old_salt, new_salt, old_key, new_key);
-    Bytes out = involution_result(
-        mirelon::cycle_packet(packet.view(), old_salt.view(), new_salt.view(), old_key.view(),
-                              new_key.view(), chunk_size),
-        "Cycle error: ");
-    return new_bytes(out).release();
+    std::span<std::uint8_t> storage;
+    PyRef out = new_bytes_to_fill(packet.size, storage);
+    involution_result(mirelon::cycle_packet_into(packet.view(), old_salt.view(), new_salt.view(),
+                                                 old_key.view(), new_key.view(), chunk_size,
+                                                 storage),
+                      "Cycle error: ");
+    return out.release();
   });
 }
 
@@ -107,11 +115,13 @@ PyObject* cond_involute_packet(PyObject*, PyObject* args, PyObject* kwargs) {
     std::uint64_t high_bound = a.unsigned_integer(4);
     float test_value = a.single_precision(5);
     require_contiguous(packet, salt);
-    Bytes out = involution_result(
-        mirelon::cond_involute_packet(packet.view(), salt.view(), chunk_size, low_bound,
-                                      high_bound, test_value),
-        "Involute error: ");
-    return new_bytes(out).release();
+    std::span<std::uint8_t> storage;
+    PyRef out = new_bytes_to_fill(packet.size, storage);
+    involution_result(mirelon::cond_involute_packet_into(packet.view(), salt.view(), chunk_size,
+                                                         low_bound, high_bound, test_value,
+                                                         storage),
+                      "Involute error: ");
+    return out.release();
   });
 }
 
@@ -165,9 +175,11 @@ PyObject* map_data(PyObject*, PyObject* args, PyObject* kwargs) {
     std::uint64_t identity = a.unsigned_integer(2);
     ByteArrayList data_sequences = a.byte_array_list(3);
     require_contiguous(pub_key, priv_key);
-    std::vector<Bytes> sequences = copy_elements(data_sequences);
-    Bytes out = mirelon::map_data(pub_key.view(), priv_key.view(), identity, views_of(sequences));
-    return new_bytes(out).release();
+    std::vector<ByteView> sequences = element_views(data_sequences);
+    std::span<std::uint8_t> storage;
+    PyRef out = new_bytes_to_fill(mirelon::map_data_length(identity, sequences), storage);
+    mirelon::map_data_into(pub_key.view(), priv_key.view(), identity, sequences, storage);
+    return out.release();
   });
 }
 
@@ -178,11 +190,13 @@ PyObject* inv_data(PyObject*, PyObject* args, PyObject* kwargs) {
     ByteArrayList priv_keys = a.byte_array_list(1);
     ByteArrayList data_sequences = a.byte_array_list(2);
     require_contiguous(pub_key);
-    std::vector<Bytes> keys = copy_elements(priv_keys);
-    std::vector<Bytes> sequences = copy_elements(data_sequences);
-    std::vector<Bytes> out =
-        mirelon::inv_data(pub_key.view(), views_of(keys), views_of(sequences), kTableLen);
-    return new_bytes_list(out).release();
+    std::vector<ByteView> keys = element_views(priv_keys);
+    std::vector<ByteView> sequences = element_views(data_sequences);
+    const std::size_t len = mirelon::inv_data_length(pub_key.view(), keys, sequences, kTableLen);
+    std::vector<std::span<std::uint8_t>> storage;
+    PyRef out = new_bytes_list_to_fill(sequences.size(), len, storage);
+    mirelon::inv_data_into(pub_key.view(), keys, sequences, storage, kTableLen);
+    return out.release();
   });
 }
 
@@ -190,7 +204,10 @@ PyObject* package_blob(PyObject*, PyObject* args, PyObject* kwargs) {
   return guarded([&] {
     Arguments a(kPackageBlob, args, kwargs);
     BlobFields fields = blob_fields(a.positional());
-    return new_bytes(write_blob(fields.fields)).release();
+    std::span<std::uint8_t> storage;
+    PyRef out = new_bytes_to_fill(blob_size(fields.fields), storage);
+    write_blob_into(fields.fields, storage);
+    return out.release();
   });
 }
 

@@ -24,7 +24,8 @@ MiB = 1 << 20
 packet = distinct_chunks(rng, 4 * MiB)              # 16 MiB, four million chunks
 salt = np.zeros(8, np.uint8)
 key = rng.permutation(256).astype(np.uint8)
-sequences = [rng.integers(0, 256, 16 * MiB, dtype=np.uint8) for _ in range(3)]
+# map_data reads its sequences in place: its own need is the 32 MiB result.
+sequences = [rng.integers(0, 256, 32 * MiB, dtype=np.uint8) for _ in range(3)]
 blob = m.package_blob(key, np.zeros(48 * MiB, np.uint8), "mode", 1)
 big = {
     "involute_packet": (packet, salt, 4),

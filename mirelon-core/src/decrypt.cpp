@@ -6,6 +6,7 @@
 
 #include "mapping_blocks.hpp"
 #include "mirelon/failure.hpp"
+#include "mirelon/memory.hpp"
 #include "mirelon/parallel.hpp"
 
 namespace mirelon {
@@ -24,7 +25,7 @@ std::uint8_t at(ByteView table, std::uint8_t index) {
 // inverse table hold at least 256 entries, so no lookup can fail.
 void inv_block(const std::uint8_t* a, std::span<const Bytes> tables,
                std::span<const ByteView> mapped, std::size_t begin, std::size_t m,
-               std::vector<Bytes>& out, blocks::Scratch& s) {
+               std::span<const std::span<std::uint8_t>> out, blocks::Scratch& s) {
   const std::size_t n = mapped.size();
   std::uint8_t* prefix = s.buffer(0);
   std::uint8_t* acc = s.buffer(1);
@@ -105,7 +106,7 @@ Bytes inv_column(ByteView mapped_column, ByteView pub_key, std::span<const Bytes
   return c;
 }
 
-std::vector<Bytes> inv_data(ByteView pub_key, std::span<const ByteView> priv_keys,
+std::size_t inv_data_length(ByteView pub_key, std::span<const ByteView> priv_keys,
                             std::span<const ByteView> data_sequences, std::size_t table_len) {
   const std::size_t n = data_sequences.size();
   if (n != priv_keys.size()) {
@@ -122,35 +123,44 @@ std::vector<Bytes> inv_data(ByteView pub_key, std::span<const ByteView> priv_key
           "].len() = " + std::to_string(data_sequences[j].size()));
     }
   }
-  std::vector<Bytes> tables;
-  tables.reserve(n);
-  for (ByteView key : priv_keys) tables.push_back(invert_key(key, table_len));
-
-  std::vector<Bytes> out(n);
-  if (len == 0) return out;
+  // Inverting a key fails only for a table shorter than its entries.
+  if (table_len < 256)
+    for (ByteView key : priv_keys) invert_key(key, table_len);
+  if (len == 0) return 0;
   // Every position would fail this check the same way, so it runs once.
   if (pub_key.size() != table_len) {
     fail_assert_eq("All private keys should be the same length as the public key", pub_key.size(),
                    table_len);
   }
+  // A lone party has no second entry to restore.
+  if (table_len >= 256 && n == 1) fail_index_out_of_bounds(1, 1);
+  return len;
+}
+
+void inv_data_into(ByteView pub_key, std::span<const ByteView> priv_keys,
+                   std::span<const ByteView> data_sequences,
+                   std::span<const std::span<std::uint8_t>> out, std::size_t table_len) {
+  const std::size_t len = inv_data_length(pub_key, priv_keys, data_sequences, table_len);
+  const std::size_t n = data_sequences.size();
+  if (out.size() != n) throw InternalFailure("inv_data_into needs one output per party");
+  for (std::span<std::uint8_t> o : out) require_output_size(o, len);
+  if (len == 0) return;
+  std::vector<Bytes> tables;
+  tables.reserve(n);
+  for (ByteView key : priv_keys) tables.push_back(invert_key(key, table_len));
 
   if (table_len < 256) {
     // Lookups may fall outside the short tables: restore position by position
     // in order, so the first failing position is the one reported.
     Bytes column(n);
-    for (Bytes& d : out) d.resize(len);
     for (std::size_t i = 0; i < len; ++i) {
       for (std::size_t j = 0; j < n; ++j) column[j] = data_sequences[j][i];
       Bytes c = inv_column(column, pub_key, tables);
       for (std::size_t j = 0; j < n; ++j) out[j][i] = c[j];
     }
-    return out;
+    return;
   }
-  // A lone party has no second entry to restore.
-  if (n == 1) fail_index_out_of_bounds(1, 1);
 
-  // Sizing the outputs touches every page of n * L bytes; spread that too.
-  parallel::for_each_index(n, 1, [&](std::size_t j) { out[j].resize(len); });
   const std::size_t block_count = (len + kBlock - 1) / kBlock;
   parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
     blocks::Scratch scratch(3, kBlock);
@@ -160,6 +170,18 @@ std::vector<Bytes> inv_data(ByteView pub_key, std::span<const ByteView> priv_key
                 scratch);
     }
   });
+}
+
+std::vector<Bytes> inv_data(ByteView pub_key, std::span<const ByteView> priv_keys,
+                            std::span<const ByteView> data_sequences, std::size_t table_len) {
+  const std::size_t len = inv_data_length(pub_key, priv_keys, data_sequences, table_len);
+  std::vector<Bytes> out(data_sequences.size());
+  std::vector<std::span<std::uint8_t>> spans;
+  for (Bytes& o : out) {
+    o = advised_bytes(len);
+    spans.emplace_back(o);
+  }
+  inv_data_into(pub_key, priv_keys, data_sequences, spans, table_len);
   return out;
 }
 

@@ -9,6 +9,7 @@
 
 #include "mapping_blocks.hpp"
 #include "mirelon/failure.hpp"
+#include "mirelon/memory.hpp"
 #include "mirelon/parallel.hpp"
 
 namespace mirelon {
@@ -133,8 +134,7 @@ std::uint8_t map_column(ByteView pub_key, ByteView priv_key, std::uint64_t ident
   return out;
 }
 
-Bytes map_data(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
-               std::span<const ByteView> data_sequences) {
+std::size_t map_data_length(std::uint64_t identity, std::span<const ByteView> data_sequences) {
   const std::size_t n = data_sequences.size();
   if (n < 2) throw InternalFailure("At least two parties must be present");
   if (identity >= n) throw InternalFailure("assertion failed: identity < num_funcs");
@@ -147,8 +147,15 @@ Bytes map_data(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
           "].len() = " + std::to_string(data_sequences[j].size()));
     }
   }
-  Bytes out(len);
-  if (len == 0) return out;
+  return len;
+}
+
+void map_data_into(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
+                   std::span<const ByteView> data_sequences, std::span<std::uint8_t> out) {
+  const std::size_t len = map_data_length(identity, data_sequences);
+  require_output_size(out, len);
+  const std::size_t n = data_sequences.size();
+  if (len == 0) return;
 
   const std::size_t block_count = (len + kBlock - 1) / kBlock;
   const bool checked = pub_key.size() < 256 || priv_key.size() < 256;
@@ -163,7 +170,7 @@ Bytes map_data(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
                          identity, data_sequences, begin, m, out.data() + begin, scratch);
       }
     });
-    return out;
+    return;
   }
 
   // A key shorter than 256 entries: lookups run on zero-padded copies while
@@ -202,6 +209,12 @@ Bytes map_data(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
   if (const std::size_t blk = lowest_failed.load(); blk != kNone) {
     fail_index_out_of_bounds(failures[blk].len, failures[blk].index);
   }
+}
+
+Bytes map_data(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
+               std::span<const ByteView> data_sequences) {
+  Bytes out = advised_bytes(map_data_length(identity, data_sequences));
+  map_data_into(pub_key, priv_key, identity, data_sequences, out);
   return out;
 }
 

@@ -157,19 +157,15 @@ float to_single_precision(PyObject* object) {
   return static_cast<float>(value);
 }
 
-std::vector<Bytes> copy_elements(const ByteArrayList& list) {
-  std::vector<Bytes> owned;
-  owned.reserve(list.arrays.size());
+std::vector<ByteView> element_views(const ByteArrayList& list) {
+  std::vector<ByteView> views;
+  views.reserve(list.arrays.size());
   for (const ByteArray& array : list.arrays) {
     if (!array.contiguous)
       raise_panic("called `Result::unwrap()` on an `Err` value: NotContiguousError");
-    owned.emplace_back(array.data, array.data + array.size);
+    views.push_back(array.view());
   }
-  return owned;
-}
-
-std::vector<ByteView> views_of(const std::vector<Bytes>& owned) {
-  return std::vector<ByteView>(owned.begin(), owned.end());
+  return views;
 }
 
 }  // namespace mirelon::py

@@ -76,9 +76,9 @@ std::size_t reservation_hint(PyObject* sequence);
 std::uint64_t to_unsigned_integer(PyObject* object);
 float to_single_precision(PyObject* object);
 
-// Copies the elements of a byte-array list; an element that is not contiguous
-// raises the panic exception.
-std::vector<Bytes> copy_elements(const ByteArrayList& list);
-std::vector<ByteView> views_of(const std::vector<Bytes>& owned);
+// Views of the elements of a byte-array list, read in place (the list holds
+// them for the call and no Python code runs while the core reads them); an
+// element that is not contiguous raises the panic exception.
+std::vector<ByteView> element_views(const ByteArrayList& list);
 
 }  // namespace mirelon::py

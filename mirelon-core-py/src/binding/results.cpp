@@ -1,6 +1,10 @@
 #include "binding/results.hpp"
 
+#include <cstring>
+#include <new>
+
 #include "binding/errors.hpp"
+#include "mirelon/memory.hpp"
 
 namespace mirelon::py {
 namespace {
@@ -13,13 +17,50 @@ PyRef created(PyObject* object) {
   return PyRef(object);
 }
 
+// A bytes object of `size` bytes, uninitialised, or null with the host's
+// error pending.
+PyObject* bytes_of_size(std::size_t size) {
+  if (size > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
+    PyErr_NoMemory();
+    return nullptr;
+  }
+  return PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+}
+
+std::span<std::uint8_t> advised_storage(PyObject* bytes, std::size_t size) {
+  const std::span<std::uint8_t> storage(reinterpret_cast<std::uint8_t*>(PyBytes_AsString(bytes)),
+                                        size);
+  advise_huge_pages(storage);
+  return storage;
+}
+
 }  // namespace
 
 PyRef new_int(std::uint64_t value) { return created(PyLong_FromUnsignedLongLong(value)); }
 
 PyRef new_bytes(ByteView bytes) {
-  return created(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
-                                           static_cast<Py_ssize_t>(bytes.size())));
+  PyRef object = created(bytes_of_size(bytes.size()));
+  const std::span<std::uint8_t> storage = advised_storage(object.get(), bytes.size());
+  if (!bytes.empty()) std::memcpy(storage.data(), bytes.data(), bytes.size());
+  return object;
+}
+
+PyRef new_bytes_to_fill(std::size_t size, std::span<std::uint8_t>& storage) {
+  // This buffer is the computation's own output: running out of memory for
+  // it is a MemoryError, as for any other buffer of the work.
+  PyRef object(check(bytes_of_size(size)));
+  storage = advised_storage(object.get(), size);
+  return object;
+}
+
+PyRef new_bytes_list_to_fill(std::size_t count, std::size_t size,
+                             std::vector<std::span<std::uint8_t>>& storage) {
+  PyRef list = created(PyList_New(static_cast<Py_ssize_t>(count)));
+  storage.assign(count, {});
+  for (std::size_t i = 0; i < count; ++i)
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i),
+                   new_bytes_to_fill(size, storage[i]).release());
+  return list;
 }
 
 PyRef new_str(std::string_view utf8) {

@@ -3,10 +3,12 @@
 // prints the pending error and raises the panic exception "Python API call
 // failed".
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "binding/pyref.hpp"
 #include "mirelon/bytes.hpp"
@@ -15,6 +17,13 @@ namespace mirelon::py {
 
 PyRef new_int(std::uint64_t value);
 PyRef new_bytes(ByteView bytes);
+// A bytes object of `size` bytes left for the caller to fill through
+// `storage`; a large one is advised for huge pages first. It is the work's
+// output buffer, so a failure to make it raises MemoryError.
+PyRef new_bytes_to_fill(std::size_t size, std::span<std::uint8_t>& storage);
+// A list of `count` such bytes objects of `size` bytes each.
+PyRef new_bytes_list_to_fill(std::size_t count, std::size_t size,
+                             std::vector<std::span<std::uint8_t>>& storage);
 PyRef new_str(std::string_view utf8);
 // A tuple of the given items, in order (their references are taken over).
 PyRef new_tuple(std::initializer_list<PyRef*> items);

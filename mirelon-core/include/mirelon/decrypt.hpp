@@ -3,6 +3,7 @@
 // sequences, the public key and every party's private key.
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -26,5 +27,18 @@ Bytes inv_column(ByteView mapped_column, ByteView pub_key, std::span<const Bytes
 std::vector<Bytes> inv_data(ByteView pub_key, std::span<const ByteView> priv_keys,
                             std::span<const ByteView> data_sequences,
                             std::size_t table_len = kTableLen);
+
+// The checks inv_data makes before restoring, in the same order and with the
+// same failures; returns the length of every result.
+std::size_t inv_data_length(ByteView pub_key, std::span<const ByteView> priv_keys,
+                            std::span<const ByteView> data_sequences,
+                            std::size_t table_len = kTableLen);
+
+// inv_data writing party j's sequence into out[j]; `out` holds one buffer per
+// party of exactly inv_data_length bytes, none overlapping the inputs.
+void inv_data_into(ByteView pub_key, std::span<const ByteView> priv_keys,
+                   std::span<const ByteView> data_sequences,
+                   std::span<const std::span<std::uint8_t>> out,
+                   std::size_t table_len = kTableLen);
 
 }  // namespace mirelon

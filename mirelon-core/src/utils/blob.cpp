@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "mirelon/memory.hpp"
 #include "utils/utf8.hpp"
 
 namespace mirelon {
@@ -90,7 +91,7 @@ std::string_view as_text(ByteView bytes) {
 
 }  // namespace
 
-Bytes write_blob(std::span<const BlobField> fields) {
+std::size_t blob_size(std::span<const BlobField> fields) {
   // The same view may be listed many times, so the sum is checked rather
   // than trusted to fit.
   std::size_t total = kWordSize;
@@ -99,8 +100,12 @@ Bytes write_blob(std::span<const BlobField> fields) {
     if (size > SIZE_MAX - kWordSize - total) throw std::bad_alloc();
     total += kWordSize + size;
   }
+  return total;
+}
 
-  Bytes out(total);
+void write_blob_into(std::span<const BlobField> fields, std::span<std::uint8_t> out) {
+  const std::size_t total = blob_size(fields);
+  require_output_size(out, total);
   std::uint8_t* p = out.data() + kWordSize;
   for (const BlobField& field : fields) {
     std::visit(Overloaded{[&](ByteView bytes) {
@@ -117,6 +122,11 @@ Bytes write_blob(std::span<const BlobField> fields) {
                field);
   }
   store_u64_le(out.data(), total - kWordSize);
+}
+
+Bytes write_blob(std::span<const BlobField> fields) {
+  Bytes out = advised_bytes(blob_size(fields));
+  write_blob_into(fields, out);
   return out;
 }
 

@@ -2,6 +2,7 @@
 // The blob format: an 8-byte little-endian total length (bytes after the
 // header), then fields, each an 8-byte little-endian length and its bytes.
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -19,6 +20,14 @@ namespace mirelon {
 using BlobField = std::variant<ByteView, std::uint64_t>;
 
 Bytes write_blob(std::span<const BlobField> fields);
+
+// The size of the blob write_blob makes of `fields`; std::bad_alloc when it
+// would not fit in memory's address range.
+std::size_t blob_size(std::span<const BlobField> fields);
+
+// write_blob into `out`, which must hold exactly blob_size(fields) bytes and
+// must not overlap any field.
+void write_blob_into(std::span<const BlobField> fields, std::span<std::uint8_t> out);
 
 // Reader records. Their views point into the blob that was read and are valid
 // as long as it is.
