@@ -34,6 +34,14 @@ void absorb_one(ShaState& state, const std::uint8_t* blocks, std::size_t count) 
   std::memcpy(state.data(), ctx.h, sizeof ctx.h);
 }
 
+// memcpy for fewer than 64 bytes, inline: a library call per message would
+// cost as much as the copy.
+inline void copy_short(std::uint8_t* out, const std::uint8_t* in, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + 16 <= n; i += 16) std::memcpy(out + i, in + i, 16);
+  for (; i < n; ++i) out[i] = in[i];
+}
+
 void store_digest(const ShaState& state, Digest& out) {
   for (std::size_t w = 0; w < 8; ++w) store_u32_be(out.data() + 4 * w, state[w]);
 }
@@ -203,7 +211,7 @@ void sha_finish(const ShaState* states, const std::uint8_t* const* own, std::siz
       if (whole > done) compress_lanes<kLanes>(s, d, whole - done);
       for (std::size_t l = 0; l < kLanes; ++l) {
         std::uint8_t* t = tails.data() + l * tail_bytes;
-        if (rest != 0) std::memcpy(t, own[first + l] + whole * kShaBlock, rest);
+        copy_short(t, own[first + l] + whole * kShaBlock, rest);
         d[l] = t;
       }
       compress_lanes<kLanes>(s, d, tail_blocks);

@@ -95,12 +95,28 @@ struct CrumbRecord {
 
 bool lead_less(const CrumbRecord& a, const CrumbRecord& b) { return a.lead < b.lead; }
 
+// A vector of n records whose storage was advised for huge pages before it
+// was first written.
+std::vector<CrumbRecord> fresh_records(std::size_t n) {
+  std::vector<CrumbRecord> records;
+  records.reserve(n);
+  advise_huge_pages(std::span(reinterpret_cast<std::uint8_t*>(records.data()),
+                              n * sizeof(CrumbRecord)));
+  records.resize(n);
+  return records;
+}
+
+// Bits of the second distribution pass, at most.
+constexpr int kSubBits = 12;
+
 // Below this many records a plain sort is cheaper than distributing.
 constexpr std::size_t kDistributeMin = std::size_t{1} << 14;
 
 // Sorts records by leading word. The leads are hash outputs, evenly spread,
-// so one distribution pass on their top bits leaves buckets of about a dozen
-// records, each then sorted on its own. Uneven input (equal chunks) only
+// so a distribution pass on their top byte and one on the next bits of each
+// bucket leave sub-buckets of about one record, each then sorted on its own.
+// The first pass writes to only 256 places at a time, which the caches
+// absorb; the second stays within one bucket. Uneven input (equal chunks) only
 // makes some buckets larger; the result is the same.
 std::vector<CrumbRecord> sort_by_lead(std::vector<CrumbRecord> records) {
   const std::size_t k = records.size();
@@ -108,44 +124,67 @@ std::vector<CrumbRecord> sort_by_lead(std::vector<CrumbRecord> records) {
     std::sort(records.begin(), records.end(), lead_less);
     return records;
   }
-  const int bits = std::min(16, static_cast<int>(std::bit_width(k)) - 4);
-  const int shift = 64 - bits;
-  const std::size_t buckets = std::size_t{1} << bits;
+  constexpr std::size_t kBuckets = 256;
   const std::size_t blocks = std::clamp<std::size_t>(2 * parallel::worker_count(), 1, 16);
   auto block_begin = [&](std::size_t b) { return b * k / blocks; };
+  auto top = [](const CrumbRecord& r) { return static_cast<std::size_t>(r.lead >> 56); };
 
-  // counts[b * buckets + v]: records of block b in bucket v, turned into the
+  // counts[b * kBuckets + v]: records of block b in bucket v, turned into the
   // position where block b writes its next record of bucket v.
-  std::vector<std::uint64_t> counts(blocks * buckets, 0);
+  std::vector<std::uint64_t> counts(blocks * kBuckets, 0);
   parallel::for_each_index(blocks, 1, [&](std::size_t b) {
-    std::uint64_t* mine = counts.data() + b * buckets;
-    for (std::size_t i = block_begin(b); i < block_begin(b + 1); ++i)
-      ++mine[records[i].lead >> shift];
+    std::uint64_t* mine = counts.data() + b * kBuckets;
+    for (std::size_t i = block_begin(b); i < block_begin(b + 1); ++i) ++mine[top(records[i])];
   });
-  std::vector<std::uint64_t> bucket_begin(buckets + 1);
+  std::array<std::uint64_t, kBuckets + 1> bucket_begin;
   std::uint64_t running = 0;
-  for (std::size_t v = 0; v < buckets; ++v) {
+  for (std::size_t v = 0; v < kBuckets; ++v) {
     bucket_begin[v] = running;
     for (std::size_t b = 0; b < blocks; ++b) {
-      const std::uint64_t count = counts[b * buckets + v];
-      counts[b * buckets + v] = running;
+      const std::uint64_t count = counts[b * kBuckets + v];
+      counts[b * kBuckets + v] = running;
       running += count;
     }
   }
-  bucket_begin[buckets] = running;
+  bucket_begin[kBuckets] = running;
 
-  std::vector<CrumbRecord> sorted(k);
+  std::vector<CrumbRecord> sorted = fresh_records(k);
   parallel::for_each_index(blocks, 1, [&](std::size_t b) {
-    std::uint64_t* next = counts.data() + b * buckets;
+    std::uint64_t* next = counts.data() + b * kBuckets;
     for (std::size_t i = block_begin(b); i < block_begin(b + 1); ++i)
-      sorted[next[records[i].lead >> shift]++] = records[i];
+      sorted[next[top(records[i])]++] = records[i];
   });
-  records = {};
-  parallel::for_each_index(buckets, 256, [&](std::size_t v) {
-    std::sort(sorted.begin() + static_cast<std::ptrdiff_t>(bucket_begin[v]),
-              sorted.begin() + static_cast<std::ptrdiff_t>(bucket_begin[v + 1]), lead_less);
+
+  // Each bucket on its own, back into `records`: by as many of the next bits
+  // as leave about one record per sub-bucket (at most 12, whose counts fit
+  // the first-level cache), then the few records sharing those bits by the
+  // whole lead.
+  parallel::for_each_index(kBuckets, 4, [&](std::size_t v) {
+    const std::size_t begin = bucket_begin[v];
+    const std::size_t end = bucket_begin[v + 1];
+    if (end - begin < 2) {
+      if (end > begin) records[begin] = sorted[begin];
+      return;
+    }
+    const int bits = std::clamp(static_cast<int>(std::bit_width(end - begin)), 1, kSubBits);
+    const std::size_t width = std::size_t{1} << bits;
+    const int shift = 56 - bits;
+    const std::uint64_t mask = width - 1;
+    std::array<std::uint32_t, (std::size_t{1} << kSubBits) + 1> sub;
+    std::fill_n(sub.begin(), width + 1, 0u);
+    for (std::size_t i = begin; i < end; ++i) ++sub[((sorted[i].lead >> shift) & mask) + 1];
+    for (std::size_t u = 0; u < width; ++u) sub[u + 1] += sub[u];
+    std::array<std::uint32_t, std::size_t{1} << kSubBits> next;
+    std::copy_n(sub.begin(), width, next.begin());
+    for (std::size_t i = begin; i < end; ++i)
+      records[begin + next[(sorted[i].lead >> shift) & mask]++] = sorted[i];
+    for (std::size_t u = 0; u < width; ++u) {
+      if (sub[u + 1] - sub[u] > 1)
+        std::sort(records.begin() + static_cast<std::ptrdiff_t>(begin + sub[u]),
+                  records.begin() + static_cast<std::ptrdiff_t>(begin + sub[u + 1]), lead_less);
+    }
   });
-  return sorted;
+  return records;
 }
 
 // Orders a run of records whose leading words are equal by their full
@@ -196,6 +235,24 @@ crypto::Digest compute_crumb(ByteView chunk, ByteView salt, const crypto::Digest
 }
 
 namespace {
+
+// Output chunk j is input chunk order[order[j]], for j in [begin, end).
+// kSize is the chunk size when known at compile time, else 0.
+template <std::size_t kSize>
+void gather(ByteView packet, const OrderArray& order, std::size_t c, std::size_t begin,
+            std::size_t end, std::span<std::uint8_t> out) {
+  // Both lookups land at random places in large arrays; fetching them a
+  // few chunks ahead overlaps the cache misses instead of chaining them.
+  constexpr std::size_t kAhead = 16;
+  const std::size_t size = kSize != 0 ? kSize : c;
+  for (std::size_t j = begin; j < end; ++j) {
+    if (j + 2 * kAhead < end) order.prefetch(static_cast<std::size_t>(order[j + 2 * kAhead]));
+    if (j + kAhead < end)
+      __builtin_prefetch(packet.data() + order[static_cast<std::size_t>(order[j + kAhead])] * size);
+    const std::size_t source = static_cast<std::size_t>(order[static_cast<std::size_t>(order[j])]);
+    std::memcpy(out.data() + j * size, packet.data() + source * size, size);
+  }
+}
 
 // Chunks hashed per batch of the multi-message hasher.
 constexpr std::size_t kCrumbBatch = 64;
@@ -253,7 +310,7 @@ tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, 
   std::memcpy(shared.data() + salt.size(), seed.data(), seed.size());
   const std::uint64_t seed_lead = load_u64_be(seed.data());
 
-  std::vector<CrumbRecord> records(k);
+  std::vector<CrumbRecord> records = fresh_records(k);
   parallel::for_ranges(k, crumb_grain, [&](std::size_t begin, std::size_t end) {
     std::array<crypto::ShaState, kCrumbBatch> initial;
     initial.fill(crypto::kShaInitial);
@@ -285,15 +342,12 @@ tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, 
   const OrderArray order(records);
   const std::size_t copy_grain = std::max<std::size_t>(1, kTaskBytes / c);
   parallel::for_ranges(k, copy_grain, [&](std::size_t begin, std::size_t end) {
-    // Both lookups land at random places in large arrays; fetching them a
-    // few chunks ahead overlaps the cache misses instead of chaining them.
-    constexpr std::size_t kAhead = 8;
-    for (std::size_t j = begin; j < end; ++j) {
-      if (j + 2 * kAhead < end) order.prefetch(static_cast<std::size_t>(order[j + 2 * kAhead]));
-      if (j + kAhead < end)
-        __builtin_prefetch(packet.data() + order[static_cast<std::size_t>(order[j + kAhead])] * c);
-      const std::size_t source = static_cast<std::size_t>(order[static_cast<std::size_t>(order[j])]);
-      std::memcpy(out.data() + j * c, packet.data() + source * c, c);
+    // Short chunks are copied inline rather than through a library call.
+    switch (c) {
+      case 16: return gather<16>(packet, order, 16, begin, end, out);
+      case 32: return gather<32>(packet, order, 32, begin, end, out);
+      case 64: return gather<64>(packet, order, 64, begin, end, out);
+      default: return gather<0>(packet, order, c, begin, end, out);
     }
   });
   return {};
