@@ -95,15 +95,15 @@ struct CrumbRecord {
 
 bool lead_less(const CrumbRecord& a, const CrumbRecord& b) { return a.lead < b.lead; }
 
-// A vector of n records whose storage was advised for huge pages before it
+// A vector of n values whose storage was advised for huge pages before it
 // was first written.
-std::vector<CrumbRecord> fresh_records(std::size_t n) {
-  std::vector<CrumbRecord> records;
-  records.reserve(n);
-  advise_huge_pages(std::span(reinterpret_cast<std::uint8_t*>(records.data()),
-                              n * sizeof(CrumbRecord)));
-  records.resize(n);
-  return records;
+template <class T>
+std::vector<T> fresh_vector(std::size_t n, const T& value = T{}) {
+  std::vector<T> v;
+  v.reserve(n);
+  advise_huge_pages(std::span(reinterpret_cast<std::uint8_t*>(v.data()), n * sizeof(T)));
+  v.resize(n, value);
+  return v;
 }
 
 // Bits of the second distribution pass, at most.
@@ -148,7 +148,7 @@ std::vector<CrumbRecord> sort_by_lead(std::vector<CrumbRecord> records) {
   }
   bucket_begin[kBuckets] = running;
 
-  std::vector<CrumbRecord> sorted = fresh_records(k);
+  std::vector<CrumbRecord> sorted = fresh_vector<CrumbRecord>(k);
   parallel::for_each_index(blocks, 1, [&](std::size_t b) {
     std::uint64_t* next = counts.data() + b * kBuckets;
     for (std::size_t i = block_begin(b); i < block_begin(b + 1); ++i)
@@ -280,7 +280,10 @@ tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, 
                                                 std::span<std::uint8_t> out) {
   const std::size_t n = packet.size();
   const std::size_t k = n / c;
-  const std::size_t lead_blocks = c / crypto::kShaBlock;
+  // Hashing leading blocks early only pays when another worker computes the
+  // seed meanwhile; on one worker it would only add the states' memory.
+  const std::size_t lead_blocks =
+      parallel::worker_count() > 1 ? c / crypto::kShaBlock : 0;
   const std::size_t crumb_grain =
       std::max<std::size_t>(kCrumbBatch, kTaskBytes / (c + salt.size() + 64));
 
@@ -289,7 +292,7 @@ tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, 
   if (lead_blocks == 0) {
     seed = make_seed();
   } else {
-    states.assign(k, crypto::kShaInitial);
+    states = fresh_vector<crypto::ShaState>(k, crypto::kShaInitial);
     parallel::for_each_index(2, 1, [&](std::size_t task) {
       if (task == 0) {
         seed = make_seed();
@@ -310,7 +313,7 @@ tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, 
   std::memcpy(shared.data() + salt.size(), seed.data(), seed.size());
   const std::uint64_t seed_lead = load_u64_be(seed.data());
 
-  std::vector<CrumbRecord> records = fresh_records(k);
+  std::vector<CrumbRecord> records = fresh_vector<CrumbRecord>(k);
   parallel::for_ranges(k, crumb_grain, [&](std::size_t begin, std::size_t end) {
     std::array<crypto::ShaState, kCrumbBatch> initial;
     initial.fill(crypto::kShaInitial);
