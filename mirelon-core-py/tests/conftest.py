@@ -1,5 +1,5 @@
-import contextlib
 import os
+import re
 import subprocess
 import sys
 import textwrap
@@ -13,20 +13,21 @@ def u8(data=b""):
     return np.frombuffer(bytes(data), dtype=np.uint8)
 
 
-@pytest.fixture
-def panics():
-    """`with panics("text"):` expects pyo3_runtime.PanicException with exactly that text."""
+def raises_exactly(exc, text):
+    """pytest.raises for exactly `exc` with exactly `text`."""
+    return pytest.raises(exc, match="^" + re.escape(text) + "$")
 
-    @contextlib.contextmanager
-    def expect(text=None):
-        with pytest.raises(BaseException) as info:
-            yield info
-        assert type(info.value).__name__ == "PanicException", repr(info.value)
-        assert type(info.value).__module__ == "pyo3_runtime"
-        if text is not None:
-            assert info.value.args == (text,)
 
-    return expect
+def outcome(call, *args):
+    """The call's result, the text of its ValueError, or ("panic", text)."""
+    try:
+        return call(*args)
+    except ValueError as e:
+        return str(e)
+    except BaseException as e:  # noqa: BLE001 - the panic derives from BaseException
+        assert f"{type(e).__module__}.{type(e).__name__}" == "pyo3_runtime.PanicException", repr(e)
+        assert not isinstance(e, Exception)  # `except Exception` must not catch a panic
+        return ("panic", *e.args)
 
 
 @pytest.fixture
