@@ -163,6 +163,9 @@ void inv_data_into(ByteView pub_key, std::span<const ByteView> priv_keys,
 
   const std::size_t block_count = (len + kBlock - 1) / kBlock;
   parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
+    if (blocks::inv_positions_fused(pub_key.data(), tables, data_sequences, first * kBlock,
+                                    std::min(len, last * kBlock), out))
+      return;
     blocks::Scratch scratch(3, kBlock);
     for (std::size_t blk = first; blk < last; ++blk) {
       const std::size_t begin = blk * kBlock;

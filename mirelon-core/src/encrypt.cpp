@@ -162,6 +162,11 @@ void map_data_into(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
 
   if (!checked) {
     parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
+      const std::size_t begin = first * kBlock;
+      const std::size_t end = std::min(len, last * kBlock);
+      if (blocks::map_positions_fused(pub_key.data(), priv_key.data(), identity, data_sequences,
+                                      begin, end, out.data() + begin))
+        return;
       blocks::Scratch scratch(4, kBlock);
       for (std::size_t blk = first; blk < last; ++blk) {
         const std::size_t begin = blk * kBlock;

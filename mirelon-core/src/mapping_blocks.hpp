@@ -6,7 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <vector>
+
+#include "mirelon/bytes.hpp"
 
 namespace mirelon::blocks {
 
@@ -66,5 +69,20 @@ inline std::uint8_t max_of(const std::uint8_t* x, std::size_t m) {
 // `index`.
 void lookup(const std::uint8_t* table, const std::uint8_t* index, std::uint8_t* out,
             std::size_t m);
+
+// Whole-chain kernels: every position's chain runs in registers, 64
+// positions at a time, so each input byte is read once and each output byte
+// written once. They exist where the processor has 64-byte permutes and
+// return false elsewhere, leaving the work to the block kernels above. All
+// tables hold 256 entries.
+//
+// map_data's positions [begin, end) for party p of d.size() parties.
+bool map_positions_fused(const std::uint8_t* a, const std::uint8_t* b, std::uint64_t p,
+                         std::span<const ByteView> d, std::size_t begin, std::size_t end,
+                         std::uint8_t* out);
+// inv_data's positions [begin, end): out[j] receives party j's bytes; n >= 2.
+bool inv_positions_fused(const std::uint8_t* a, std::span<const Bytes> tables,
+                         std::span<const ByteView> mapped, std::size_t begin, std::size_t end,
+                         std::span<const std::span<std::uint8_t>> out);
 
 }  // namespace mirelon::blocks
