@@ -191,9 +191,18 @@ void sha_finish(const ShaState* states, const std::uint8_t* const* own, std::siz
     const std::size_t tail_blocks = (tail_len + 9 + kShaBlock - 1) / kShaBlock;
     const std::size_t tail_bytes = tail_blocks * kShaBlock;
     const std::uint64_t bits = (std::uint64_t{own_len} + shared.size()) * 8;
-    std::vector<std::uint8_t> tails(kShaLanes * tail_bytes, 0);
+    // Crumb-sized tails fit on the stack; only a long shared part needs the
+    // heap, once per call.
+    std::array<std::uint8_t, kShaLanes * 4 * kShaBlock> on_stack;
+    std::vector<std::uint8_t> on_heap;
+    std::uint8_t* tails = on_stack.data();
+    if (kShaLanes * tail_bytes > on_stack.size()) {
+      on_heap.resize(kShaLanes * tail_bytes);
+      tails = on_heap.data();
+    }
+    std::memset(tails, 0, kShaLanes * tail_bytes);
     for (std::size_t l = 0; l < kShaLanes; ++l) {
-      std::uint8_t* t = tails.data() + l * tail_bytes;
+      std::uint8_t* t = tails + l * tail_bytes;
       if (!shared.empty()) std::memcpy(t + rest, shared.data(), shared.size());
       t[tail_len] = 0x80;
       store_u64_be(t + tail_bytes - 8, bits);
@@ -210,7 +219,7 @@ void sha_finish(const ShaState* states, const std::uint8_t* const* own, std::siz
       }
       if (whole > done) compress_lanes<kLanes>(s, d, whole - done);
       for (std::size_t l = 0; l < kLanes; ++l) {
-        std::uint8_t* t = tails.data() + l * tail_bytes;
+        std::uint8_t* t = tails + l * tail_bytes;
         copy_short(t, own[first + l] + whole * kShaBlock, rest);
         d[l] = t;
       }
