@@ -97,12 +97,14 @@ def child(sizes, repeat, only=""):
         raw = buf.tobytes()
         dst = np.empty_like(buf)
         words = buf.view(np.uint64)
-        record("reference", "memcpy", size, lambda: median_time(lambda: np.copyto(dst, buf), repeat))
+        record("reference", "memcpy", size,
+               lambda: median_time(lambda: np.copyto(dst, buf), repeat))
         record("reference", "copy into fresh memory", size,
                lambda: median_time(lambda: fresh_copy(raw), repeat))
         record("reference", "sha256 (hashlib)", size,
                lambda: median_time(lambda: hashlib.sha256(raw).digest(), repeat))
-        record("reference", "read", size, lambda: median_time(lambda: np.bitwise_or.reduce(words), repeat))
+        record("reference", "read", size,
+               lambda: median_time(lambda: np.bitwise_or.reduce(words), repeat))
 
         for chunk in (16, 64, 4096):
             packet = distinct_packet(np, size, chunk)
@@ -255,33 +257,36 @@ def plot(by_threads, path):
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
-    rows = by_threads[max(by_threads)]
-    threads = max(by_threads)
-    names = [n for n in dict.fromkeys(r["name"] for r in rows if r["size"])
-             if not any(r["name"] == n and r["group"] == "reference" for r in rows)]
+    first = by_threads[min(by_threads)]
+    names = [n for n in dict.fromkeys(r["name"] for r in first if r["size"])
+             if not any(r["name"] == n and r["group"] == "reference" for r in first)]
     cols = 4
-    fig, axes = plt.subplots((len(names) + cols - 1) // cols, cols,
-                             figsize=(4 * cols, 3.2 * ((len(names) + cols - 1) // cols)),
-                             squeeze=False)
+    count = len(names)
+    fig, axes = plt.subplots((count + cols - 1) // cols, cols,
+                             figsize=(4 * cols, 3.2 * ((count + cols - 1) // cols)), squeeze=False)
     for ax, name in zip(axes.flat, names):
-        mine = [r for r in rows if r["name"] == name]
-        sizes = [r["size"] / MiB for r in mine]
-        ax.plot(sizes, [r["size"] / r["seconds"] / 1e9 for r in mine], "o-", label=name)
-        bounds = [bound(r, rows, threads) for r in mine]
-        ax.plot(sizes, [r["size"] / b / 1e9 for r, b in zip(mine, bounds)], "s--",
-                label="bound")
+        for threads, rows in by_threads.items():
+            mine = [r for r in rows if r["name"] == name]
+            sizes = [r["size"] / MiB for r in mine]
+            style = "-" if threads == 1 else "--"
+            ax.plot(sizes, [r["size"] / r["seconds"] / 1e9 for r in mine], "o" + style,
+                    label=f"ours, {threads} thread(s)")
+            ax.plot(sizes, [r["size"] / bound(r, rows, threads) / 1e9 for r in mine], "s" + style,
+                    label=f"bound, {threads} thread(s)", alpha=0.6)
+        group = next(r["group"] for r in first if r["name"] == name)
         ref = {"involution": "sha256 (hashlib)", "mapping": "memcpy",
-               "blob": "copy into fresh memory"}[mine[0]["group"]]
-        ax.plot(sizes, [s * MiB / lookup(rows, ref, s * MiB) / 1e9 for s in sizes], "^:",
+               "blob": "copy into fresh memory"}[group]
+        sizes = sorted({r["size"] for r in first if r["name"] == name})
+        ax.plot([s / MiB for s in sizes], [s / lookup(first, ref, s) / 1e9 for s in sizes], "^:",
                 label=ref)
         ax.set_xscale("log", base=2)
         ax.set_xlabel("MiB")
         ax.set_ylabel("GB/s")
         ax.set_title(name, fontsize=9)
-        ax.legend(fontsize=7)
-    for ax in list(axes.flat)[len(names):]:
+        ax.legend(fontsize=6)
+    for ax in list(axes.flat)[count:]:
         ax.axis("off")
-    fig.suptitle(f"throughput against size, {threads} thread(s)")
+    fig.suptitle("throughput against size (bound: lower bound for this machine, same run)")
     fig.tight_layout()
     fig.savefig(path, dpi=90)
     print(f"\nplot: {path}")
