@@ -254,6 +254,9 @@ void gather(ByteView packet, const OrderArray& order, std::size_t c, std::size_t
   }
 }
 
+// Touching one byte per page faults a whole buffer in.
+constexpr std::size_t kPageSize = 4096;
+
 // Chunks hashed per batch of the multi-message hasher.
 constexpr std::size_t kCrumbBatch = 64;
 
@@ -280,24 +283,32 @@ tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, 
                                                 std::span<std::uint8_t> out) {
   const std::size_t n = packet.size();
   const std::size_t k = n / c;
-  // Hashing leading blocks early only pays when another worker computes the
-  // seed meanwhile; on one worker it would only add the states' memory.
-  const std::size_t lead_blocks =
-      parallel::worker_count() > 1 ? c / crypto::kShaBlock : 0;
+  // The seed is one long serial hash. With a second worker, the other work
+  // that does not need it runs meanwhile: faulting in the output and the
+  // records (fresh memory costs the kernel a page clear) and hashing the
+  // leading blocks. On one worker the leading blocks are hashed with the
+  // rest, so the per-chunk states are never needed.
   const std::size_t crumb_grain =
       std::max<std::size_t>(kCrumbBatch, kTaskBytes / (c + salt.size() + 64));
+  const bool overlap = parallel::worker_count() > 1;
+  const std::size_t lead_blocks = overlap ? c / crypto::kShaBlock : 0;
 
   crypto::Digest seed;
   std::vector<crypto::ShaState> states;
-  if (lead_blocks == 0) {
+  std::vector<CrumbRecord> records;
+  if (!overlap) {
     seed = make_seed();
+    records = fresh_vector<CrumbRecord>(k);
   } else {
-    states = fresh_vector<crypto::ShaState>(k, crypto::kShaInitial);
     parallel::for_each_index(2, 1, [&](std::size_t task) {
       if (task == 0) {
         seed = make_seed();
         return;
       }
+      for (std::size_t i = 0; i < out.size(); i += kPageSize) out[i] = 0;
+      records = fresh_vector<CrumbRecord>(k);
+      if (lead_blocks == 0) return;
+      states = fresh_vector<crypto::ShaState>(k, crypto::kShaInitial);
       parallel::for_ranges(k, crumb_grain, [&](std::size_t begin, std::size_t end) {
         chunk_batches(packet, c, begin, end,
                       [&](std::size_t first, const std::uint8_t* const* own, std::size_t count) {
@@ -313,7 +324,6 @@ tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, 
   std::memcpy(shared.data() + salt.size(), seed.data(), seed.size());
   const std::uint64_t seed_lead = load_u64_be(seed.data());
 
-  std::vector<CrumbRecord> records = fresh_vector<CrumbRecord>(k);
   parallel::for_ranges(k, crumb_grain, [&](std::size_t begin, std::size_t end) {
     std::array<crypto::ShaState, kCrumbBatch> initial;
     initial.fill(crypto::kShaInitial);
