@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -33,24 +34,35 @@ std::size_t logical_processors() {
 
 std::atomic<bool> lost_to_fork{false};
 
-// Made once and never destroyed: a destructor running at exit in a forked
-// child would reach into oneTBB state whose threads are gone.
-tbb::task_arena& make_arena() {
+// The arena, and the raised worker limit when one is needed. Made once and
+// never destroyed: a destructor running at exit in a forked child would reach
+// into oneTBB state whose threads are gone.
+struct Pool {
+  std::unique_ptr<tbb::global_control> worker_limit;
+  tbb::task_arena arena;
+};
+
+Pool* make_pool() {
   const std::size_t size = pool_size_from(std::getenv("RAYON_NUM_THREADS"),
                                           std::getenv("RAYON_RS_NUM_CPUS"), logical_processors());
   // oneTBB allows one worker fewer than the logical processors by default; a
   // larger pool would get fewer threads than asked for, and a warning on
   // stderr. Raise the limit, never lower it.
   using tbb::global_control;
-  if (size > global_control::active_value(global_control::max_allowed_parallelism)) {
-    static global_control* const raised =
-        new global_control(global_control::max_allowed_parallelism, size);
-    static_cast<void>(raised);
-  }
-  static tbb::task_arena* const instance = new tbb::task_arena(static_cast<int>(size));
-  pthread_atfork(nullptr, nullptr, [] {
-    if (instance->is_active()) lost_to_fork.store(true, std::memory_order_relaxed);
-  });
+  std::unique_ptr<global_control> limit;
+  if (size > global_control::active_value(global_control::max_allowed_parallelism))
+    limit = std::make_unique<global_control>(global_control::max_allowed_parallelism, size);
+  return new Pool{std::move(limit), tbb::task_arena(static_cast<int>(size))};
+}
+
+Pool& pool() {
+  static Pool* const instance = [] {
+    Pool* made = make_pool();
+    pthread_atfork(nullptr, nullptr, [] {
+      if (pool().arena.is_active()) lost_to_fork.store(true, std::memory_order_relaxed);
+    });
+    return made;
+  }();
   return *instance;
 }
 
@@ -63,10 +75,7 @@ std::size_t pool_size_from(const char* num_threads, const char* num_cpus,
   return logical;
 }
 
-tbb::task_arena& arena() {
-  static tbb::task_arena& instance = make_arena();
-  return instance;
-}
+tbb::task_arena& arena() { return pool().arena; }
 
 std::size_t worker_count() {
   static const std::size_t count = static_cast<std::size_t>(arena().max_concurrency());
