@@ -2,6 +2,7 @@
 memory the interpreter traces and the resident set stay flat, and the
 arguments' reference counts are what they were."""
 
+import os
 import struct
 import sys
 import tracemalloc
@@ -11,8 +12,12 @@ import pytest
 
 from test_hardening_calls import call, outcome, valid_calls
 
-ROUNDS = 5000
-WARMUP = 200
+# AddressSanitizer holds freed memory back in quarantine, so the resident set
+# grows there whatever the module does; its own leak check covers the C++ side,
+# and fewer rounds keep the instrumented run short.
+SANITIZED = "asan" in os.environ.get("LD_PRELOAD", "")
+ROUNDS = 200 if SANITIZED else 5000
+WARMUP = 50 if SANITIZED else 200
 # A leaked result or argument copy of these inputs (4 KiB and up) would grow
 # the traced memory by megabytes over the rounds.
 TRACED_SLACK = 64 * 1024
@@ -108,5 +113,5 @@ def test_repeated_calls_leave_nothing_behind(name, path, args, expected, capfd):
         tracemalloc.stop()
     capfd.readouterr()  # the panics' reports
     assert traced_after - traced_before < TRACED_SLACK
-    assert rss_after - rss_before < RSS_SLACK
+    assert SANITIZED or rss_after - rss_before < RSS_SLACK
     assert [sys.getrefcount(o) for o in objects] == counts
