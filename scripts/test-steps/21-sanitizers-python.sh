@@ -1,0 +1,16 @@
+# The Python suite against the module built with the sanitizers. The host
+# interpreter is not instrumented, so the ASan runtime is preloaded (with the
+# C++ runtime, whose exceptions it intercepts); the interpreter's and NumPy's
+# own allocations kept until exit are suppressed, the module's are not.
+set -euo pipefail
+root=$PWD
+preload="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)"
+cd "$(mktemp -d)"
+LD_PRELOAD="$preload" PYTHONPATH="$root/build/hardening-asan/mirelon-core-py" \
+  ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0 \
+  LSAN_OPTIONS="suppressions=$root/scripts/lsan-python.supp:print_suppressions=0" \
+  UBSAN_OPTIONS=print_stacktrace=1 \
+  "$root/.venv/bin/python" -c "
+import sys, mirelon_core_py
+assert mirelon_core_py.__file__.startswith('$root/build/hardening-asan/'), mirelon_core_py.__file__
+sys.exit(__import__('pytest').main(['-q', '-p', 'no:cacheprovider', '$root/mirelon-core-py/tests']))"
