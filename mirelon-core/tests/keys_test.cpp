@@ -111,6 +111,17 @@ TEST(KeyDerivation, DeriveKeyMatchesTheModelsVectors) {
   EXPECT_GE(count, 10);
 }
 
+TEST(KeyDerivation, TheSourcesBlockIsTheEntropy) {
+  const std::array<std::uint8_t, kSeedSize> seed{7};
+  const Key fixed = gen_key(text("p"), text("q"), seed, [](EntropyBlock out) {
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<std::uint8_t>(3 * i);
+    return true;
+  });
+  std::array<std::uint8_t, kSeedSize> entropy;
+  for (std::size_t i = 0; i < entropy.size(); ++i) entropy[i] = static_cast<std::uint8_t>(3 * i);
+  EXPECT_EQ(fixed, derive_key(text("p"), text("q"), seed, entropy));
+}
+
 TEST(KeyDerivation, FailingSourceIsAnInternalFailure) {
   const std::array<std::uint8_t, kSeedSize> seed{};
   try {
