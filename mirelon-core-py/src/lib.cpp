@@ -60,8 +60,9 @@ PyObject* involute_packet(PyObject*, PyObject* args, PyObject* kwargs) {
     require_contiguous(packet, salt);
     std::span<std::uint8_t> storage;
     PyRef out = new_bytes_to_fill(packet.size, storage);
-    involution_result(mirelon::involute_packet_into(packet.view(), salt.view(), chunk_size, storage),
-                      "Involute error: ");
+    involution_result(
+        mirelon::involute_packet_into(packet.view(), salt.view(), chunk_size, storage),
+        "Involute error: ");
     return out.release();
   });
 }

@@ -1,6 +1,7 @@
 #include "sha256_multi.hpp"
 
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -149,7 +150,8 @@ bool accelerated() {
 template <class Body>
 void in_groups(std::size_t count, Body&& body) {
   std::size_t i = 0;
-  for (; i + kShaLanes <= count; i += kShaLanes) body(i, std::integral_constant<std::size_t, kShaLanes>{});
+  for (; i + kShaLanes <= count; i += kShaLanes)
+    body(i, std::integral_constant<std::size_t, kShaLanes>{});
   for (; i < count; ++i) body(i, std::integral_constant<std::size_t, 1>{});
 }
 
@@ -229,7 +231,8 @@ void sha_finish(const ShaState* states, const std::uint8_t* const* own, std::siz
     return;
   }
 #endif
-  for (std::size_t i = 0; i < count; ++i) finish_one(states[i], own[i], own_len, done, shared, out[i]);
+  for (std::size_t i = 0; i < count; ++i)
+    finish_one(states[i], own[i], own_len, done, shared, out[i]);
 }
 
 void sha256_batch(const std::uint8_t* const* own, std::size_t own_len, ByteView shared,
