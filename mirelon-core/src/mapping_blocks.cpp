@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "kernel_choice.hpp"
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define MIRELON_LOOKUP_VBMI 1
 #include <immintrin.h>
@@ -144,6 +146,7 @@ MIRELON_VBMI void inv_fused_vbmi(const std::uint8_t* a_bytes, std::span<const By
 
 bool has_vbmi() {
 #ifdef MIRELON_LOOKUP_VBMI
+  if (portable_kernels_requested()) return false;
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
          __builtin_cpu_supports("avx512vbmi");
@@ -159,11 +162,7 @@ bool vbmi() {
 
 LookupFn choose_lookup() {
 #ifdef MIRELON_LOOKUP_VBMI
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-      __builtin_cpu_supports("avx512vbmi")) {
-    return lookup_vbmi;
-  }
+  if (vbmi()) return lookup_vbmi;
 #endif
   return lookup_scalar;
 }

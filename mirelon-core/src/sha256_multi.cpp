@@ -4,6 +4,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "kernel_choice.hpp"
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define MIRELON_SHA_NI 1
 #include <cpuid.h>
@@ -141,7 +143,7 @@ bool detect_sha_ni() { return false; }
 #endif
 
 bool accelerated() {
-  static const bool yes = detect_sha_ni();
+  static const bool yes = !portable_kernels_requested() && detect_sha_ni();
   return yes;
 }
 
