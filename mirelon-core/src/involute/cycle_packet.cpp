@@ -3,6 +3,7 @@
 #include <string>
 
 #include "involute/crumbs.hpp"
+#include "mapping_blocks.hpp"
 #include "mirelon/failure.hpp"
 #include "mirelon/memory.hpp"
 #include "mirelon/involute.hpp"
@@ -67,7 +68,7 @@ tl::expected<void, InvoluteError> cycle_packet_into(ByteView packet, ByteView ol
   for (std::size_t p = 0; p < old_key.size(); ++p) table[old_key[p]] = new_key[p];
   auto substitute = [&](std::span<std::uint8_t> z) {
     parallel::for_ranges(z.size(), kSubstituteGrain, [&](std::size_t begin, std::size_t end) {
-      for (std::size_t i = begin; i < end; ++i) z[i] = table[z[i]];
+      blocks::lookup(table.data(), z.data() + begin, z.data() + begin, end - begin);
     });
   };
   if (chunk_size == 0 || n == 0) {
