@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 #include <span>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -95,14 +96,40 @@ struct CrumbRecord {
 
 bool lead_less(const CrumbRecord& a, const CrumbRecord& b) { return a.lead < b.lead; }
 
-// A vector of n values whose storage was advised for huge pages before it
-// was first written.
+// An allocator that leaves trivially constructible values uninitialised, so
+// that sizing a scratch vector does not clear it in one serial pass: every
+// element is written by the parallel loop that fills it, which also spreads
+// the page faults over the workers.
 template <class T>
-std::vector<T> fresh_vector(std::size_t n, const T& value = T{}) {
-  std::vector<T> v;
+struct UninitialisedAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UninitialisedAllocator<U>;
+  };
+  UninitialisedAllocator() = default;
+  template <class U>
+  UninitialisedAllocator(const UninitialisedAllocator<U>&) {}
+  template <class U>
+  void construct(U* p) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
+template <class T>
+using Scratch = std::vector<T, UninitialisedAllocator<T>>;
+using Records = Scratch<CrumbRecord>;
+
+// n values, unwritten, in storage advised for huge pages.
+template <class T>
+Scratch<T> fresh_scratch(std::size_t n) {
+  Scratch<T> v;
   v.reserve(n);
   advise_huge_pages(std::span(reinterpret_cast<std::uint8_t*>(v.data()), n * sizeof(T)));
-  v.resize(n, value);
+  v.resize(n);
   return v;
 }
 
@@ -118,7 +145,7 @@ constexpr std::size_t kDistributeMin = std::size_t{1} << 14;
 // The first pass writes to only 256 places at a time, which the caches
 // absorb; the second stays within one bucket. Uneven input (equal chunks) only
 // makes some buckets larger; the result is the same.
-std::vector<CrumbRecord> sort_by_lead(std::vector<CrumbRecord> records) {
+Records sort_by_lead(Records records) {
   const std::size_t k = records.size();
   if (k < kDistributeMin) {
     std::sort(records.begin(), records.end(), lead_less);
@@ -148,7 +175,7 @@ std::vector<CrumbRecord> sort_by_lead(std::vector<CrumbRecord> records) {
   }
   bucket_begin[kBuckets] = running;
 
-  std::vector<CrumbRecord> sorted = fresh_vector<CrumbRecord>(k);
+  Records sorted = fresh_scratch<CrumbRecord>(k);
   parallel::for_each_index(blocks, 1, [&](std::size_t b) {
     std::uint64_t* next = counts.data() + b * kBuckets;
     for (std::size_t i = block_begin(b); i < block_begin(b + 1); ++i)
@@ -208,7 +235,7 @@ bool settle_tie(ByteView packet, std::size_t c, ByteView salt, const crypto::Dig
 // positions up to r never reach, so one forward pass is safe.
 class OrderArray {
  public:
-  explicit OrderArray(std::vector<CrumbRecord>& records)
+  explicit OrderArray(Records& records)
       : bytes_(reinterpret_cast<unsigned char*>(records.data())) {
     for (std::size_t r = 0; r < records.size(); ++r) {
       const std::uint64_t index = records[r].index;
@@ -254,8 +281,10 @@ void gather(ByteView packet, const OrderArray& order, std::size_t c, std::size_t
   }
 }
 
-// Touching one byte per page faults a whole buffer in.
+// Touching one byte per page faults a whole buffer in; a task faults in
+// kFaultGrain bytes (one huge page).
 constexpr std::size_t kPageSize = 4096;
+constexpr std::size_t kFaultGrain = std::size_t{2} << 20;
 
 // Chunks hashed per batch of the multi-message hasher.
 constexpr std::size_t kCrumbBatch = 64;
@@ -294,22 +323,28 @@ tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, 
   const std::size_t lead_blocks = overlap ? c / crypto::kShaBlock : 0;
 
   crypto::Digest seed;
-  std::vector<crypto::ShaState> states;
-  std::vector<CrumbRecord> records;
+  Scratch<crypto::ShaState> states;
+  Records records;
   if (!overlap) {
     seed = make_seed();
-    records = fresh_vector<CrumbRecord>(k);
+    records = fresh_scratch<CrumbRecord>(k);
   } else {
     parallel::for_each_index(2, 1, [&](std::size_t task) {
       if (task == 0) {
         seed = make_seed();
         return;
       }
-      for (std::size_t i = 0; i < out.size(); i += kPageSize) out[i] = 0;
-      records = fresh_vector<CrumbRecord>(k);
+      // Each in parallel pieces, so that the worker done with the seed can
+      // take some.
+      parallel::for_ranges(out.size(), kFaultGrain, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; i += kPageSize) out[i] = 0;
+      });
+      records = fresh_scratch<CrumbRecord>(k);
       if (lead_blocks == 0) return;
-      states = fresh_vector<crypto::ShaState>(k, crypto::kShaInitial);
+      states = fresh_scratch<crypto::ShaState>(k);
       parallel::for_ranges(k, crumb_grain, [&](std::size_t begin, std::size_t end) {
+        std::fill(states.begin() + static_cast<std::ptrdiff_t>(begin),
+                  states.begin() + static_cast<std::ptrdiff_t>(end), crypto::kShaInitial);
         chunk_batches(packet, c, begin, end,
                       [&](std::size_t first, const std::uint8_t* const* own, std::size_t count) {
                         crypto::sha_absorb(states.data() + first, own, count, 0, lead_blocks);
