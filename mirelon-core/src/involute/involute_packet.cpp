@@ -446,9 +446,12 @@ tl::expected<void, InvoluteError> cond_involute_packet_into(ByteView packet, Byt
   tl::expected<void, InvoluteError> result;
   if (trivial_involution(packet, chunk_size, out, result)) return result;
   const std::uint64_t branch = cond_hash_branch(low_bound, high_bound, test_value, salt);
+  // The byte counts come first, on every worker; only the serial hash of the
+  // sorted bytes then runs beside the seed-independent work.
+  const Histogram counts = histogram(packet);
   return involute_with(
       packet, salt, static_cast<std::size_t>(chunk_size),
-      [&] { return seed_from_counts(histogram(packet), branch); }, out);
+      [&] { return seed_from_counts(counts, branch); }, out);
 }
 
 tl::expected<void, InvoluteError> involute_packet_into(ByteView packet, ByteView salt,
