@@ -1,5 +1,6 @@
 #include "mirelon/utils/blob.hpp"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -146,34 +147,44 @@ std::string message(const FramingError& error) {
       error);
 }
 
-tl::expected<SetupPacket, FramingError> unpack_setup_packet(ByteView data) {
+namespace {
+
+// Reads the named byte fields in order, then the mode and the identity, with
+// the checks and their order common to both packet kinds.
+template <std::size_t N>
+tl::expected<std::uint64_t, FramingError> read_packet(
+    ByteView data, const std::array<std::string_view, N>& names, std::array<ByteView, N>& fields,
+    ByteView& mode) {
   auto cursor = open(data);
   if (!cursor) return tl::unexpected(std::move(cursor.error()));
-  auto public_key = cursor->field("public key");
-  if (!public_key) return tl::unexpected(std::move(public_key.error()));
-  auto packet = cursor->field("packet");
-  if (!packet) return tl::unexpected(std::move(packet.error()));
-  auto mode = cursor->field("mode");
-  if (!mode) return tl::unexpected(std::move(mode.error()));
-  auto identity = finish(*cursor, *mode);
+  for (std::size_t i = 0; i < N; ++i) {
+    auto field = cursor->field(names[i]);
+    if (!field) return tl::unexpected(std::move(field.error()));
+    fields[i] = *field;
+  }
+  auto mode_field = cursor->field("mode");
+  if (!mode_field) return tl::unexpected(std::move(mode_field.error()));
+  mode = *mode_field;
+  return finish(*cursor, mode);
+}
+
+}  // namespace
+
+tl::expected<SetupPacket, FramingError> unpack_setup_packet(ByteView data) {
+  std::array<ByteView, 2> f;
+  ByteView mode;
+  auto identity = read_packet(data, std::array<std::string_view, 2>{"public key", "packet"}, f, mode);
   if (!identity) return tl::unexpected(std::move(identity.error()));
-  return SetupPacket{*public_key, *packet, as_text(*mode), *identity};
+  return SetupPacket{f[0], f[1], as_text(mode), *identity};
 }
 
 tl::expected<EncryptedPacket, FramingError> unpack_encrypted_packet(ByteView data) {
-  auto cursor = open(data);
-  if (!cursor) return tl::unexpected(std::move(cursor.error()));
-  auto public_key = cursor->field("public key");
-  if (!public_key) return tl::unexpected(std::move(public_key.error()));
-  auto private_key = cursor->field("private key");
-  if (!private_key) return tl::unexpected(std::move(private_key.error()));
-  auto packet = cursor->field("packet");
-  if (!packet) return tl::unexpected(std::move(packet.error()));
-  auto mode = cursor->field("mode");
-  if (!mode) return tl::unexpected(std::move(mode.error()));
-  auto identity = finish(*cursor, *mode);
+  std::array<ByteView, 3> f;
+  ByteView mode;
+  auto identity = read_packet(
+      data, std::array<std::string_view, 3>{"public key", "private key", "packet"}, f, mode);
   if (!identity) return tl::unexpected(std::move(identity.error()));
-  return EncryptedPacket{*public_key, *private_key, *packet, as_text(*mode), *identity};
+  return EncryptedPacket{f[0], f[1], f[2], as_text(mode), *identity};
 }
 
 }  // namespace mirelon
