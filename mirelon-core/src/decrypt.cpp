@@ -114,15 +114,7 @@ std::size_t inv_data_length(ByteView pub_key, std::span<const ByteView> priv_key
                    priv_keys.size());
   }
   if (n == 0) fail_index_out_of_bounds(0, 0);
-  const std::size_t len = data_sequences[0].size();
-  for (std::size_t j = 0; j < n; ++j) {
-    if (data_sequences[j].size() != len) {
-      throw InternalFailure(
-          "all inner vectors must have equal length; data_sequences[0].len() = " +
-          std::to_string(len) + ", but data_sequences[" + std::to_string(j) +
-          "].len() = " + std::to_string(data_sequences[j].size()));
-    }
-  }
+  const std::size_t len = blocks::common_length(data_sequences);
   // Inverting a key fails only for a table shorter than its entries.
   if (table_len < 256)
     for (ByteView key : priv_keys) invert_key(key, table_len);

@@ -138,15 +138,7 @@ std::size_t map_data_length(std::uint64_t identity, std::span<const ByteView> da
   const std::size_t n = data_sequences.size();
   if (n < 2) throw InternalFailure("At least two parties must be present");
   if (identity >= n) throw InternalFailure("assertion failed: identity < num_funcs");
-  const std::size_t len = data_sequences[0].size();
-  for (std::size_t j = 0; j < n; ++j) {
-    if (data_sequences[j].size() != len) {
-      throw InternalFailure(
-          "all inner vectors must have equal length; data_sequences[0].len() = " +
-          std::to_string(len) + ", but data_sequences[" + std::to_string(j) +
-          "].len() = " + std::to_string(data_sequences[j].size()));
-    }
-  }
+  const std::size_t len = blocks::common_length(data_sequences);
   return len;
 }
 

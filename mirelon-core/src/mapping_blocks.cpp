@@ -1,8 +1,10 @@
 #include "mapping_blocks.hpp"
 
+#include <string>
 #include <vector>
 
 #include "kernel_choice.hpp"
+#include "mirelon/failure.hpp"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define MIRELON_LOOKUP_VBMI 1
@@ -10,6 +12,18 @@
 #endif
 
 namespace mirelon::blocks {
+
+std::size_t common_length(std::span<const ByteView> sequences) {
+  const std::size_t len = sequences[0].size();
+  for (std::size_t j = 0; j < sequences.size(); ++j) {
+    if (sequences[j].size() != len) {
+      throw InternalFailure("all inner vectors must have equal length; data_sequences[0].len() = " +
+                            std::to_string(len) + ", but data_sequences[" + std::to_string(j) +
+                            "].len() = " + std::to_string(sequences[j].size()));
+    }
+  }
+  return len;
+}
 namespace {
 
 using LookupFn = void (*)(const std::uint8_t*, const std::uint8_t*, std::uint8_t*, std::size_t);

@@ -13,6 +13,10 @@
 
 namespace mirelon::blocks {
 
+// The length shared by every sequence (the list is not empty). The first
+// sequence whose length differs from the first one's is an internal failure.
+std::size_t common_length(std::span<const ByteView> sequences);
+
 // Per-run scratch space: `count` buffers of `size` bytes each.
 class Scratch {
  public:
