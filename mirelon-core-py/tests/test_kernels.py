@@ -9,7 +9,7 @@ import pytest
 
 # Results of every function with a kernel choice, on inputs that reach every
 # shape of crumb (no whole block, whole blocks and a tail, a long salt) and
-# of mapping (2, 3 and 16 parties, lengths that end mid-vector).
+# of mapping (every party count from 2 to 18, lengths that end mid-vector).
 SCRIPT = r"""
 import hashlib
 import numpy as np
@@ -33,7 +33,8 @@ for chunk, count, salt_len in [(16, 5000, 16), (64, 3000, 16), (100, 700, 3), (4
     add(m.cycle_packet(packet, salt, salt[::-1].copy(), key, rng.permutation(key), chunk))
 
 pub = rng.integers(0, 256, 256, dtype=np.uint8)
-for n, length in [(2, 4096 * 3 + 17), (3, 100_000), (16, 65 * 63)]:
+sizes = [(2, 4096 * 3 + 17), (3, 100_000), (16, 65 * 63)] + [(n, 333) for n in range(4, 19)]
+for n, length in sizes:
     keys = [rng.permutation(256).astype(np.uint8) for _ in range(n)]
     data = [rng.integers(0, 256, length, dtype=np.uint8) for _ in range(n)]
     mapped = [np.frombuffer(m.map_data(pub, keys[j], j, data), np.uint8) for j in range(n)]

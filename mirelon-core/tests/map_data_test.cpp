@@ -101,6 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
     MapData, MapDataModel,
     ::testing::Values(Case{2, 0, 1}, Case{2, 1, 9000}, Case{3, 2, 12289}, Case{5, 4, 4097},
                       Case{16, 0, 3000}, Case{16, 7, 9000}, Case{16, 15, 20000},
+                      // party counts with a kernel of their own, and beyond them
+                      Case{7, 6, 1000}, Case{12, 11, 1000}, Case{17, 16, 4000}, Case{18, 3, 1000},
                       Case{4, 3, 5000, 300, 1000},        // only 256 entries are used
                       Case{2, 1, 20000, 4, 256, 1},       // short key, always in range
                       Case{3, 2, 20000, 255, 255},       // short keys, a lookup fails
@@ -114,19 +116,19 @@ TEST(InvData, BlocksMatchInvColumnForAnyKeys) {
     for (auto& v : out) v = static_cast<std::uint8_t>(rng());
     return out;
   };
-  for (std::size_t n : {2u, 3u, 16u}) {
+  for (std::size_t n = 2; n <= 18; ++n) {
     const Bytes a = random_bytes(256);
     std::vector<Bytes> keys, tables, mapped;
     for (std::size_t j = 0; j < n; ++j) {
       keys.push_back(random_bytes(1 + rng() % 400));
       tables.push_back(invert_key(keys.back(), 256));
-      mapped.push_back(random_bytes(9001));
+      mapped.push_back(random_bytes(n <= 3 ? 9001 : 1001));
     }
     const std::vector<Bytes> out = inv_data(a, std::vector<ByteView>(keys.begin(), keys.end()),
                                             std::vector<ByteView>(mapped.begin(), mapped.end()));
     ASSERT_EQ(out.size(), n);
     Bytes column(n);
-    for (std::size_t i = 0; i < 9001; ++i) {
+    for (std::size_t i = 0; i < mapped[0].size(); ++i) {
       for (std::size_t j = 0; j < n; ++j) column[j] = mapped[j][i];
       const Bytes c = inv_column(column, a, tables);
       for (std::size_t j = 0; j < n; ++j) ASSERT_EQ(out[j][i], c[j]) << n << " " << i << " " << j;

@@ -1,0 +1,258 @@
+// The data mapping's kernels for processors with 64-byte byte permutes
+// (AVX-512 VBMI): every position's chain runs in registers, 64 positions at a
+// time, so each input byte is read once and each output byte written once.
+
+#include "mapping_vbmi.hpp"
+
+#ifdef MIRELON_HAVE_VBMI_KERNELS
+
+#include <immintrin.h>
+
+#include <array>
+#include <utility>
+#include <vector>
+
+#define MIRELON_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+
+namespace mirelon::blocks::vbmi {
+namespace {
+
+struct Table64 {
+  __m512i part[4];
+};
+
+MIRELON_VBMI inline Table64 load_table(const std::uint8_t* table) {
+  return {{_mm512_loadu_si512(table), _mm512_loadu_si512(table + 64),
+           _mm512_loadu_si512(table + 128), _mm512_loadu_si512(table + 192)}};
+}
+
+// 64 lookups: two 128-entry permutes pick from the low and the high half of
+// the table, and the top bit of each index chooses between them.
+MIRELON_VBMI inline __m512i look(const Table64& t, __m512i x) {
+  const __m512i low = _mm512_permutex2var_epi8(t.part[0], x, t.part[1]);
+  const __m512i high = _mm512_permutex2var_epi8(t.part[2], x, t.part[3]);
+  return _mm512_mask_blend_epi8(_mm512_movepi8_mask(x), low, high);
+}
+
+MIRELON_VBMI inline __m512i add(__m512i x, __m512i y) { return _mm512_add_epi8(x, y); }
+MIRELON_VBMI inline __m512i sub(__m512i x, __m512i y) { return _mm512_sub_epi8(x, y); }
+
+// Whole rows of 64 positions, or the last, partial row: lanes past the end
+// read as zeros and are never stored.
+struct FullRow {
+  MIRELON_VBMI __m512i load(const std::uint8_t* p) const { return _mm512_loadu_si512(p); }
+  MIRELON_VBMI void store(std::uint8_t* p, __m512i v) const { _mm512_storeu_si512(p, v); }
+};
+struct PartialRow {
+  __mmask64 lanes;
+  MIRELON_VBMI __m512i load(const std::uint8_t* p) const {
+    return _mm512_maskz_loadu_epi8(lanes, p);
+  }
+  MIRELON_VBMI void store(std::uint8_t* p, __m512i v) const {
+    _mm512_mask_storeu_epi8(p, lanes, v);
+  }
+};
+
+// How far ahead of the rows being mapped each input is prefetched: with many
+// parties the processor's own prefetcher loses track of some inputs.
+constexpr std::size_t kPrefetchAhead = 1024;
+
+// Row [i, i + 64) of map_data for party p of n parties (src[j] is party j's
+// sequence). The chain reads party k's row at step k, which is still in the
+// first-level cache from the sum. Inlined with a constant n, the sum unrolls.
+template <class Row>
+MIRELON_VBMI inline void map_row(const Table64& a, const Table64& b, std::uint64_t p,
+                                 const std::uint8_t* const* src, std::size_t n, std::size_t i,
+                                 std::uint8_t* out, const Row& row) {
+  __m512i s1 = row.load(src[1] + i);
+  for (std::size_t j = 2; j < n; ++j) s1 = add(s1, row.load(src[j] + i));
+  const __m512i x = sub(row.load(src[0] + i), look(a, s1));
+  if (p == 0) {
+    row.store(out, look(b, x));
+    return;
+  }
+  // u = x - S[k] and v the running value before step k, for k = 2.
+  const __m512i c1 = row.load(src[1] + i);
+  __m512i u = add(sub(x, s1), c1);
+  __m512i v = add(u, c1);
+  for (std::size_t k = 2; k <= p; ++k) {
+    const __m512i ck = row.load(src[k] + i);
+    const __m512i step = sub(add(add(u, ck), ck), look(a, v));
+    v = k < p ? add(v, step) : step;
+    u = add(u, ck);
+  }
+  row.store(out, look(b, v));
+}
+
+template <std::size_t N>
+MIRELON_VBMI void map_fixed(const std::uint8_t* a_bytes, const std::uint8_t* b_bytes,
+                            std::uint64_t p, std::span<const ByteView> d, std::size_t begin,
+                            std::size_t end, std::uint8_t* out) {
+  const Table64 a = load_table(a_bytes);
+  const Table64 b = load_table(b_bytes);
+  const std::uint8_t* src[N];
+  for (std::size_t j = 0; j < N; ++j) src[j] = d[j].data();
+  std::size_t i = begin;
+  for (; i + 64 <= end; i += 64) {
+    if constexpr (N > 4)
+      for (std::size_t j = 0; j < N; ++j)
+        _mm_prefetch(reinterpret_cast<const char*>(src[j] + i + kPrefetchAhead), _MM_HINT_T0);
+    map_row(a, b, p, src, N, i, out + i - begin, FullRow{});
+  }
+  if (i < end) {
+    const PartialRow row{(__mmask64{1} << (end - i)) - 1};
+    map_row(a, b, p, src, N, i, out + i - begin, row);
+  }
+}
+
+// inv_data's restoration of one row of 64 positions for N parties.
+template <std::size_t N, class Row>
+MIRELON_VBMI inline void inv_row(const Table64& a, const std::uint8_t* const (&tables)[N],
+                                 const std::uint8_t* const (&in)[N], std::uint8_t* const (&out)[N],
+                                 std::size_t i, const Row& row) {
+  __m512i w[N];
+  for (std::size_t j = 0; j < N; ++j) w[j] = look(load_table(tables[j]), row.load(in[j] + i));
+  const __m512i w0 = w[0];
+  __m512i acc = _mm512_setzero_si512();
+  if constexpr (N >= 3) {
+    // prefix = w[1] + ... + w[k-1]: the forward chain's running value before
+    // its step k.
+    __m512i prefix = w[1];
+    for (std::size_t j = 2; j + 1 < N; ++j) prefix = add(prefix, w[j]);
+    acc = add(sub(w[N - 1], w0), look(a, prefix));
+    row.store(out[N - 1] + i, acc);
+    for (std::size_t k = N - 2; k >= 2; --k) {
+      prefix = sub(prefix, w[k]);
+      const __m512i ck = add(sub(add(w[k], acc), w0), look(a, prefix));
+      row.store(out[k] + i, ck);
+      acc = add(acc, ck);
+    }
+  }
+  const __m512i c1 = sub(add(w[1], acc), w0);
+  row.store(out[1] + i, c1);
+  acc = add(acc, c1);
+  row.store(out[0] + i, add(w0, look(a, acc)));
+}
+
+template <std::size_t N>
+MIRELON_VBMI void inv_fixed(const std::uint8_t* a_bytes, std::span<const Bytes> tables,
+                            std::span<const ByteView> mapped, std::size_t begin, std::size_t end,
+                            std::span<const std::span<std::uint8_t>> out) {
+  const Table64 a = load_table(a_bytes);
+  const std::uint8_t* tab[N];
+  const std::uint8_t* in[N];
+  std::uint8_t* dst[N];
+  for (std::size_t j = 0; j < N; ++j) {
+    tab[j] = tables[j].data();
+    in[j] = mapped[j].data();
+    dst[j] = out[j].data();
+  }
+  std::size_t i = begin;
+  for (; i + 64 <= end; i += 64) {
+    if constexpr (N > 4)
+      for (std::size_t j = 0; j < N; ++j)
+        _mm_prefetch(reinterpret_cast<const char*>(in[j] + i + kPrefetchAhead), _MM_HINT_T0);
+    inv_row<N>(a, tab, in, dst, i, FullRow{});
+  }
+  if (i < end) inv_row<N>(a, tab, in, dst, i, PartialRow{(__mmask64{1} << (end - i)) - 1});
+}
+
+// Any number of parties (at least 3): the unkeyed rows go through memory.
+MIRELON_VBMI void inv_any(const std::uint8_t* a_bytes, std::span<const Bytes> tables,
+                          std::span<const ByteView> mapped, std::size_t begin, std::size_t end,
+                          std::span<const std::span<std::uint8_t>> out) {
+  const Table64 a = load_table(a_bytes);
+  const std::size_t n = mapped.size();
+  std::vector<std::uint8_t> w_rows(64 * n);
+  std::uint8_t* const w = w_rows.data();
+  for (std::size_t i = begin; i < end; i += 64) {
+    const std::size_t left = end - i;
+    const PartialRow row{left >= 64 ? ~__mmask64{0} : (__mmask64{1} << left) - 1};
+    for (std::size_t j = 0; j < n; ++j)
+      _mm512_storeu_si512(w + 64 * j,
+                          look(load_table(tables[j].data()), row.load(mapped[j].data() + i)));
+    const __m512i w0 = _mm512_loadu_si512(w);
+    __m512i prefix = _mm512_loadu_si512(w + 64);
+    for (std::size_t j = 2; j + 1 < n; ++j) prefix = add(prefix, _mm512_loadu_si512(w + 64 * j));
+    __m512i acc = add(sub(_mm512_loadu_si512(w + 64 * (n - 1)), w0), look(a, prefix));
+    row.store(out[n - 1].data() + i, acc);
+    for (std::size_t k = n - 2; k >= 2; --k) {
+      const __m512i wk = _mm512_loadu_si512(w + 64 * k);
+      prefix = sub(prefix, wk);
+      const __m512i ck = add(sub(add(wk, acc), w0), look(a, prefix));
+      row.store(out[k].data() + i, ck);
+      acc = add(acc, ck);
+    }
+    const __m512i c1 = sub(add(_mm512_loadu_si512(w + 64), acc), w0);
+    row.store(out[1].data() + i, c1);
+    acc = add(acc, c1);
+    row.store(out[0].data() + i, add(w0, look(a, acc)));
+  }
+}
+
+// Any number of parties for map_data.
+MIRELON_VBMI void map_any(const std::uint8_t* a_bytes, const std::uint8_t* b_bytes,
+                          std::uint64_t p, std::span<const ByteView> d, std::size_t begin,
+                          std::size_t end, std::uint8_t* out) {
+  const Table64 a = load_table(a_bytes);
+  const Table64 b = load_table(b_bytes);
+  std::vector<const std::uint8_t*> src;
+  for (ByteView sequence : d) src.push_back(sequence.data());
+  for (std::size_t i = begin; i < end; i += 64) {
+    const std::size_t left = end - i;
+    const PartialRow row{left >= 64 ? ~__mmask64{0} : (__mmask64{1} << left) - 1};
+    map_row(a, b, p, src.data(), src.size(), i, out + i - begin, row);
+  }
+}
+
+// Party counts with a kernel of their own: their rows stay in registers.
+constexpr std::size_t kFixedMax = 16;
+
+using MapFn = void (*)(const std::uint8_t*, const std::uint8_t*, std::uint64_t,
+                       std::span<const ByteView>, std::size_t, std::size_t, std::uint8_t*);
+using InvFn = void (*)(const std::uint8_t*, std::span<const Bytes>, std::span<const ByteView>,
+                       std::size_t, std::size_t, std::span<const std::span<std::uint8_t>>);
+
+// Entry k serves k + 2 parties.
+template <std::size_t... K>
+constexpr std::array<MapFn, sizeof...(K)> map_table(std::index_sequence<K...>) {
+  return {map_fixed<K + 2>...};
+}
+template <std::size_t... K>
+constexpr std::array<InvFn, sizeof...(K)> inv_table(std::index_sequence<K...>) {
+  return {inv_fixed<K + 2>...};
+}
+
+constexpr auto kMapByCount = map_table(std::make_index_sequence<kFixedMax - 1>{});
+constexpr auto kInvByCount = inv_table(std::make_index_sequence<kFixedMax - 1>{});
+
+}  // namespace
+
+MIRELON_VBMI void lookup(const std::uint8_t* table, const std::uint8_t* index, std::uint8_t* out,
+            std::size_t m) {
+  const Table64 t = load_table(table);
+  std::size_t i = 0;
+  for (; i + 64 <= m; i += 64) FullRow{}.store(out + i, look(t, FullRow{}.load(index + i)));
+  if (i < m) {
+    const PartialRow row{(__mmask64{1} << (m - i)) - 1};
+    row.store(out + i, look(t, row.load(index + i)));
+  }
+}
+
+MIRELON_VBMI void map_positions(const std::uint8_t* a, const std::uint8_t* b, std::uint64_t p,
+                   std::span<const ByteView> d, std::size_t begin, std::size_t end,
+                   std::uint8_t* out) {
+  const MapFn fn = d.size() <= kFixedMax ? kMapByCount[d.size() - 2] : map_any;
+  fn(a, b, p, d, begin, end, out);
+}
+
+MIRELON_VBMI void inv_positions(const std::uint8_t* a, std::span<const Bytes> tables,
+                   std::span<const ByteView> mapped, std::size_t begin, std::size_t end,
+                   std::span<const std::span<std::uint8_t>> out) {
+  const InvFn fn = mapped.size() <= kFixedMax ? kInvByCount[mapped.size() - 2] : inv_any;
+  fn(a, tables, mapped, begin, end, out);
+}
+
+}  // namespace mirelon::blocks::vbmi
+
+#endif
