@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "crypto.hpp"
+#include "involute/crumb_keys.hpp"
 #include "involute/crumbs.hpp"
+#include "involute/scratch.hpp"
 #include "mirelon/memory.hpp"
 #include "sha256_multi.hpp"
 #include "mirelon/parallel.hpp"
@@ -85,172 +87,33 @@ crypto::Digest seed_from_counts(Histogram counts, std::uint64_t branch) {
   return sha.finish();
 }
 
-// A chunk index sorted by the leading 8 bytes of its crumb (big-endian, so
-// integer order is byte order). Sixteen-byte records sort much faster than
-// whole crumbs; the full crumbs are consulted only where leading words tie,
-// which for distinct chunks is practically never.
-struct CrumbRecord {
-  std::uint64_t lead;
-  std::uint64_t index;
-};
-
-bool lead_less(const CrumbRecord& a, const CrumbRecord& b) { return a.lead < b.lead; }
-
-// An allocator that leaves trivially constructible values uninitialised, so
-// that sizing a scratch vector does not clear it in one serial pass: every
-// element is written by the parallel loop that fills it, which also spreads
-// the page faults over the workers.
-template <class T>
-struct UninitialisedAllocator : std::allocator<T> {
-  template <class U>
-  struct rebind {
-    using other = UninitialisedAllocator<U>;
-  };
-  UninitialisedAllocator() = default;
-  template <class U>
-  UninitialisedAllocator(const UninitialisedAllocator<U>&) {}
-  template <class U>
-  void construct(U* p) {
-    ::new (static_cast<void*>(p)) U;
-  }
-  template <class U, class... Args>
-  void construct(U* p, Args&&... args) {
-    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-  }
-};
-
-template <class T>
-using Scratch = std::vector<T, UninitialisedAllocator<T>>;
-using Records = Scratch<CrumbRecord>;
-
-// n values, unwritten, in storage advised for huge pages.
-template <class T>
-Scratch<T> fresh_scratch(std::size_t n) {
-  Scratch<T> v;
-  v.reserve(n);
-  advise_huge_pages(std::span(reinterpret_cast<std::uint8_t*>(v.data()), n * sizeof(T)));
-  v.resize(n);
-  return v;
-}
-
-// Bits of the second distribution pass, at most.
-constexpr int kSubBits = 12;
-
-// Below this many records a plain sort is cheaper than distributing.
-constexpr std::size_t kDistributeMin = std::size_t{1} << 14;
-
-// Sorts records by leading word. The leads are hash outputs, evenly spread,
-// so a distribution pass on their top byte and one on the next bits of each
-// bucket leave sub-buckets of about one record, each then sorted on its own.
-// The first pass writes to only 256 places at a time, which the caches
-// absorb; the second stays within one bucket. Uneven input (equal chunks) only
-// makes some buckets larger; the result is the same.
-Records sort_by_lead(Records records) {
-  const std::size_t k = records.size();
-  if (k < kDistributeMin) {
-    std::sort(records.begin(), records.end(), lead_less);
-    return records;
-  }
-  constexpr std::size_t kBuckets = 256;
-  const std::size_t blocks = std::clamp<std::size_t>(2 * parallel::worker_count(), 1, 16);
-  auto block_begin = [&](std::size_t b) { return b * k / blocks; };
-  auto top = [](const CrumbRecord& r) { return static_cast<std::size_t>(r.lead >> 56); };
-
-  // counts[b * kBuckets + v]: records of block b in bucket v, turned into the
-  // position where block b writes its next record of bucket v.
-  std::vector<std::uint64_t> counts(blocks * kBuckets, 0);
-  parallel::for_each_index(blocks, 1, [&](std::size_t b) {
-    std::uint64_t* mine = counts.data() + b * kBuckets;
-    for (std::size_t i = block_begin(b); i < block_begin(b + 1); ++i) ++mine[top(records[i])];
-  });
-  std::array<std::uint64_t, kBuckets + 1> bucket_begin;
-  std::uint64_t running = 0;
-  for (std::size_t v = 0; v < kBuckets; ++v) {
-    bucket_begin[v] = running;
-    for (std::size_t b = 0; b < blocks; ++b) {
-      const std::uint64_t count = counts[b * kBuckets + v];
-      counts[b * kBuckets + v] = running;
-      running += count;
-    }
-  }
-  bucket_begin[kBuckets] = running;
-
-  Records sorted = fresh_scratch<CrumbRecord>(k);
-  parallel::for_each_index(blocks, 1, [&](std::size_t b) {
-    std::uint64_t* next = counts.data() + b * kBuckets;
-    for (std::size_t i = block_begin(b); i < block_begin(b + 1); ++i)
-      sorted[next[top(records[i])]++] = records[i];
-  });
-
-  // Each bucket on its own, back into `records`: by as many of the next bits
-  // as leave about one record per sub-bucket (at most 12, whose counts fit
-  // the first-level cache), then the few records sharing those bits by the
-  // whole lead.
-  parallel::for_each_index(kBuckets, 4, [&](std::size_t v) {
-    const std::size_t begin = bucket_begin[v];
-    const std::size_t end = bucket_begin[v + 1];
-    if (end - begin < 2) {
-      if (end > begin) records[begin] = sorted[begin];
-      return;
-    }
-    const int bits = std::clamp(static_cast<int>(std::bit_width(end - begin)), 1, kSubBits);
-    const std::size_t width = std::size_t{1} << bits;
-    const int shift = 56 - bits;
-    const std::uint64_t mask = width - 1;
-    std::array<std::uint32_t, (std::size_t{1} << kSubBits) + 1> sub;
-    std::fill_n(sub.begin(), width + 1, 0u);
-    for (std::size_t i = begin; i < end; ++i) ++sub[((sorted[i].lead >> shift) & mask) + 1];
-    for (std::size_t u = 0; u < width; ++u) sub[u + 1] += sub[u];
-    std::array<std::uint32_t, std::size_t{1} << kSubBits> next;
-    std::copy_n(sub.begin(), width, next.begin());
-    for (std::size_t i = begin; i < end; ++i)
-      records[begin + next[(sorted[i].lead >> shift) & mask]++] = sorted[i];
-    for (std::size_t u = 0; u < width; ++u) {
-      if (sub[u + 1] - sub[u] > 1)
-        std::sort(records.begin() + static_cast<std::ptrdiff_t>(begin + sub[u]),
-                  records.begin() + static_cast<std::ptrdiff_t>(begin + sub[u + 1]), lead_less);
-    }
-  });
-  return records;
-}
-
-// Orders a run of records whose leading words are equal by their full
+// Orders a run of keys whose leading bits are equal by their chunks' full
 // crumbs. False when two of them are equal.
 bool settle_tie(ByteView packet, std::size_t c, ByteView salt, const crypto::Digest& seed,
-                std::span<CrumbRecord> run) {
+                const KeyLayout& layout, std::span<std::uint64_t> run) {
   std::vector<std::pair<crypto::Digest, std::uint64_t>> full;
   full.reserve(run.size());
-  for (const CrumbRecord& r : run)
-    full.emplace_back(compute_crumb(packet.subspan(r.index * c, c), salt, seed), r.index);
+  for (std::uint64_t key : run) {
+    const std::uint64_t index = layout.index(key);
+    full.emplace_back(compute_crumb(packet.subspan(index * c, c), salt, seed), index);
+  }
   std::sort(full.begin(), full.end());
   for (std::size_t i = 1; i < full.size(); ++i)
     if (full[i - 1].first == full[i].first) return false;
-  for (std::size_t i = 0; i < run.size(); ++i) run[i].index = full[i].second;
+  for (std::size_t i = 0; i < run.size(); ++i) run[i] = layout.key(run[i], full[i].second);
   return true;
 }
 
-// Records and their compacted form share one allocation: after sorting, the
-// chunk index of sorted record r is written as the r-th u64 of the records'
-// storage. Record r's own index sits at byte 16r + 8, which the writes for
-// positions up to r never reach, so one forward pass is safe.
+// The chunk index at each place of the crumb order, read from the sorted keys.
 class OrderArray {
  public:
-  explicit OrderArray(Records& records)
-      : bytes_(reinterpret_cast<unsigned char*>(records.data())) {
-    for (std::size_t r = 0; r < records.size(); ++r) {
-      const std::uint64_t index = records[r].index;
-      std::memcpy(bytes_ + r * sizeof index, &index, sizeof index);
-    }
-  }
-  void prefetch(std::size_t r) const { __builtin_prefetch(bytes_ + r * sizeof(std::uint64_t)); }
-  std::uint64_t operator[](std::size_t r) const {
-    std::uint64_t index;
-    std::memcpy(&index, bytes_ + r * sizeof index, sizeof index);
-    return index;
-  }
+  OrderArray(const CrumbKeys& keys, const KeyLayout& layout) : keys_(keys.data()), layout_(layout) {}
+  void prefetch(std::size_t r) const { __builtin_prefetch(keys_ + r); }
+  std::uint64_t operator[](std::size_t r) const { return layout_.index(keys_[r]); }
 
  private:
-  unsigned char* bytes_;
+  const std::uint64_t* keys_;
+  KeyLayout layout_;
 };
 
 }  // namespace
@@ -314,7 +177,7 @@ tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, 
   const std::size_t k = n / c;
   // The seed is one long serial hash. With a second worker, the other work
   // that does not need it runs meanwhile: faulting in the output and the
-  // records (fresh memory costs the kernel a page clear) and hashing the
+  // crumb keys (fresh memory costs the kernel a page clear) and hashing the
   // leading blocks. On one worker the leading blocks are hashed with the
   // rest, so the per-chunk states are never needed.
   const std::size_t crumb_grain =
@@ -324,10 +187,11 @@ tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, 
 
   crypto::Digest seed;
   Scratch<crypto::ShaState> states;
-  Records records;
+  const KeyLayout layout(k);
+  CrumbKeys keys;
   if (!overlap) {
     seed = make_seed();
-    records = fresh_scratch<CrumbRecord>(k);
+    keys = fresh_scratch<std::uint64_t>(k);
   } else {
     parallel::for_each_index(2, 1, [&](std::size_t task) {
       if (task == 0) {
@@ -339,7 +203,7 @@ tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, 
       parallel::for_ranges(out.size(), kFaultGrain, [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; i += kPageSize) out[i] = 0;
       });
-      records = fresh_scratch<CrumbRecord>(k);
+      keys = fresh_scratch<std::uint64_t>(k);
       if (lead_blocks == 0) return;
       states = fresh_scratch<crypto::ShaState>(k);
       parallel::for_ranges(k, crumb_grain, [&](std::size_t begin, std::size_t end) {
@@ -369,7 +233,8 @@ tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, 
                         lead_blocks == 0 ? initial.data() : states.data() + first;
                     crypto::sha_finish(from, own, c, lead_blocks, shared, count, digests.data());
                     for (std::size_t j = 0; j < count; ++j)
-                      records[first + j] = {load_u64_be(digests[j].data()) ^ seed_lead, first + j};
+                      keys[first + j] =
+                          layout.key(load_u64_be(digests[j].data()) ^ seed_lead, first + j);
                   });
   });
   states = {};
@@ -377,17 +242,17 @@ tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, 
   // Crumbs are distinct exactly when no run of equal leading words holds two
   // equal crumbs. This is decided before any output exists, and distinct
   // crumbs have one order, so the unstable sort cannot leak into results.
-  records = sort_by_lead(std::move(records));
+  keys = sort_keys(std::move(keys));
   for (std::size_t r = 0; r + 1 < k;) {
     std::size_t end = r + 1;
-    while (end < k && records[end].lead == records[r].lead) ++end;
+    while (end < k && layout.same_lead(keys[end], keys[r])) ++end;
     if (end - r > 1 &&
-        !settle_tie(packet, c, salt, seed, std::span(records).subspan(r, end - r)))
+        !settle_tie(packet, c, salt, seed, layout, std::span(keys).subspan(r, end - r)))
       return tl::unexpected(InvoluteError(DuplicateCrumbs{}));
     r = end;
   }
 
-  const OrderArray order(records);
+  const OrderArray order(keys, layout);
   const std::size_t copy_grain = std::max<std::size_t>(1, kTaskBytes / c);
   parallel::for_ranges(k, copy_grain, [&](std::size_t begin, std::size_t end) {
     // Short chunks are copied inline rather than through a library call.
