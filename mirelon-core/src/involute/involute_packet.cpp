@@ -104,17 +104,52 @@ bool settle_tie(ByteView packet, std::size_t c, ByteView salt, const crypto::Dig
   return true;
 }
 
-// The chunk index at each place of the crumb order, read from the sorted keys.
-class OrderArray {
- public:
-  OrderArray(const CrumbKeys& keys, const KeyLayout& layout) : keys_(keys.data()), layout_(layout) {}
-  void prefetch(std::size_t r) const { __builtin_prefetch(keys_ + r); }
-  std::uint64_t operator[](std::size_t r) const { return layout_.index(keys_[r]); }
+// Output chunk j is input chunk source[j] = order[order[j]], where order[r]
+// is the chunk at place r of the crumb order (read from the sorted keys).
+// Working out every source first keeps each of the two loops to one random
+// read per chunk, which the processor overlaps far better than two dependent
+// ones: about half the time of gathering in one loop.
+template <class Index>
+Scratch<Index> source_chunks(const CrumbKeys& keys, const KeyLayout& layout, std::size_t grain) {
+  constexpr std::size_t kAhead = 32;
+  Scratch<Index> source = fresh_scratch<Index>(keys.size());
+  parallel::for_ranges(keys.size(), grain, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t j = begin; j < end; ++j) {
+      if (j + kAhead < end) __builtin_prefetch(keys.data() + layout.index(keys[j + kAhead]));
+      source[j] = static_cast<Index>(layout.index(keys[layout.index(keys[j])]));
+    }
+  });
+  return source;
+}
 
- private:
-  const std::uint64_t* keys_;
-  KeyLayout layout_;
-};
+// Copies output chunks [begin, end). kSize is the chunk size when known at
+// compile time, else 0.
+template <std::size_t kSize, class Index>
+void gather(ByteView packet, const Scratch<Index>& source, std::size_t c, std::size_t begin,
+            std::size_t end, std::span<std::uint8_t> out) {
+  constexpr std::size_t kAhead = 32;
+  const std::size_t size = kSize != 0 ? kSize : c;
+  for (std::size_t j = begin; j < end; ++j) {
+    if (j + kAhead < end) __builtin_prefetch(packet.data() + source[j + kAhead] * size);
+    std::memcpy(out.data() + j * size, packet.data() + source[j] * size, size);
+  }
+}
+
+template <class Index>
+void copy_in_crumb_order(ByteView packet, const CrumbKeys& keys, const KeyLayout& layout,
+                         std::size_t c, std::span<std::uint8_t> out) {
+  const std::size_t grain = std::max<std::size_t>(1, kTaskBytes / c);
+  const Scratch<Index> source = source_chunks<Index>(keys, layout, grain);
+  parallel::for_ranges(keys.size(), grain, [&](std::size_t begin, std::size_t end) {
+    // Short chunks are copied inline rather than through a library call.
+    switch (c) {
+      case 16: return gather<16>(packet, source, 16, begin, end, out);
+      case 32: return gather<32>(packet, source, 32, begin, end, out);
+      case 64: return gather<64>(packet, source, 64, begin, end, out);
+      default: return gather<0>(packet, source, c, begin, end, out);
+    }
+  });
+}
 
 }  // namespace
 
@@ -125,24 +160,6 @@ crypto::Digest compute_crumb(ByteView chunk, ByteView salt, const crypto::Digest
 }
 
 namespace {
-
-// Output chunk j is input chunk order[order[j]], for j in [begin, end).
-// kSize is the chunk size when known at compile time, else 0.
-template <std::size_t kSize>
-void gather(ByteView packet, const OrderArray& order, std::size_t c, std::size_t begin,
-            std::size_t end, std::span<std::uint8_t> out) {
-  // Both lookups land at random places in large arrays; fetching them a
-  // few chunks ahead overlaps the cache misses instead of chaining them.
-  constexpr std::size_t kAhead = 16;
-  const std::size_t size = kSize != 0 ? kSize : c;
-  for (std::size_t j = begin; j < end; ++j) {
-    if (j + 2 * kAhead < end) order.prefetch(static_cast<std::size_t>(order[j + 2 * kAhead]));
-    if (j + kAhead < end)
-      __builtin_prefetch(packet.data() + order[static_cast<std::size_t>(order[j + kAhead])] * size);
-    const std::size_t source = static_cast<std::size_t>(order[static_cast<std::size_t>(order[j])]);
-    std::memcpy(out.data() + j * size, packet.data() + source * size, size);
-  }
-}
 
 // Touching one byte per page faults a whole buffer in; a task faults in
 // kFaultGrain bytes (one huge page).
@@ -252,17 +269,11 @@ tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, 
     r = end;
   }
 
-  const OrderArray order(keys, layout);
-  const std::size_t copy_grain = std::max<std::size_t>(1, kTaskBytes / c);
-  parallel::for_ranges(k, copy_grain, [&](std::size_t begin, std::size_t end) {
-    // Short chunks are copied inline rather than through a library call.
-    switch (c) {
-      case 16: return gather<16>(packet, order, 16, begin, end, out);
-      case 32: return gather<32>(packet, order, 32, begin, end, out);
-      case 64: return gather<64>(packet, order, 64, begin, end, out);
-      default: return gather<0>(packet, order, c, begin, end, out);
-    }
-  });
+  // Four-byte chunk indices halve what the random reads keep in cache.
+  if (k <= (std::uint64_t{1} << 32))
+    copy_in_crumb_order<std::uint32_t>(packet, keys, layout, c, out);
+  else
+    copy_in_crumb_order<std::uint64_t>(packet, keys, layout, c, out);
   return {};
 }
 
