@@ -27,10 +27,10 @@ PyObject* bytes_of_size(std::size_t size) {
   return PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
 }
 
-std::span<std::uint8_t> advised_storage(PyObject* bytes, std::size_t size) {
+std::span<std::uint8_t> output_storage(PyObject* bytes, std::size_t size) {
   const std::span<std::uint8_t> storage(reinterpret_cast<std::uint8_t*>(PyBytes_AsString(bytes)),
                                         size);
-  advise_huge_pages(storage);
+  prepare_output_pages(storage);
   return storage;
 }
 
@@ -40,7 +40,7 @@ PyRef new_int(std::uint64_t value) { return created(PyLong_FromUnsignedLongLong(
 
 PyRef new_bytes(ByteView bytes) {
   PyRef object = created(bytes_of_size(bytes.size()));
-  const std::span<std::uint8_t> storage = advised_storage(object.get(), bytes.size());
+  const std::span<std::uint8_t> storage = output_storage(object.get(), bytes.size());
   if (!bytes.empty()) std::memcpy(storage.data(), bytes.data(), bytes.size());
   return object;
 }
@@ -49,7 +49,7 @@ PyRef new_bytes_to_fill(std::size_t size, std::span<std::uint8_t>& storage) {
   // This buffer is the computation's own output: running out of memory for
   // it is a MemoryError, as for any other buffer of the work.
   PyRef object(check(bytes_of_size(size)));
-  storage = advised_storage(object.get(), size);
+  storage = output_storage(object.get(), size);
   return object;
 }
 

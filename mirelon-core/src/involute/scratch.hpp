@@ -37,12 +37,12 @@ struct UninitialisedAllocator : std::allocator<T> {
 template <class T>
 using Scratch = std::vector<T, UninitialisedAllocator<T>>;
 
-// n values, unwritten, in storage advised for huge pages.
+// n values, unwritten, in storage readied for writing (see prepare_output_pages).
 template <class T>
 Scratch<T> fresh_scratch(std::size_t n) {
   Scratch<T> v;
   v.reserve(n);
-  advise_huge_pages(std::span(reinterpret_cast<std::uint8_t*>(v.data()), n * sizeof(T)));
+  prepare_output_pages(std::span(reinterpret_cast<std::uint8_t*>(v.data()), n * sizeof(T)));
   v.resize(n);
   return v;
 }
