@@ -171,7 +171,7 @@ def run(f, *args):
         return f(*args)
     except BaseException as e:
         return f"{type(e).__name__}: {e}".encode()
-outs = [run(m.involute_packet, packet, salt, c) for c in (16, 4096)]
+outs = [run(m.involute_packet, packet[: len(packet) // c * c], salt, c) for c in (16, 200, 4096)]
 outs.append(run(m.cond_involute_packet, packet, salt, 16, lo, hi, 3.0))
 outs.append(run(m.cycle_packet, packet, salt, salt[:5], k1, k2, 16))
 outs.append(run(m.involute_packet, np.tile(packet[:16], 4096), salt, 16))

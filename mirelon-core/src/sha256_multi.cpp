@@ -1,5 +1,6 @@
 #include "sha256_multi.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <type_traits>
 #include <vector>
@@ -68,9 +69,10 @@ alignas(16) constexpr std::uint32_t kRound[64] = {
 // `lanes` messages compressed in lockstep, `blocks` blocks each; block b of
 // lane l starts at data[l] + b * 64. The lanes' instructions are independent,
 // so the rounds of one lane run while another waits on its latency.
-template <std::size_t kLanes>
+// With a tally, the blocks' bytes are counted between the rounds.
+template <std::size_t kLanes, bool kCount = false>
 MIRELON_SHA_TARGET void compress_lanes(ShaState* const* states, const std::uint8_t* const* data,
-                                       std::size_t blocks) {
+                                       std::size_t blocks, ByteTally* tally = nullptr) {
   const __m128i swap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
   __m128i abef[kLanes], cdgh[kLanes];
   for (std::size_t l = 0; l < kLanes; ++l) {
@@ -109,6 +111,7 @@ MIRELON_SHA_TARGET void compress_lanes(ShaState* const* states, const std::uint8
         cdgh[l] = _mm_sha256rnds2_epu32(cdgh[l], abef[l], m);
         m = _mm_shuffle_epi32(m, 0x0E);
         abef[l] = _mm_sha256rnds2_epu32(abef[l], cdgh[l], m);
+        if constexpr (kCount) tally->count4(data[l] + b * kShaBlock + 4 * g);
       }
     }
     for (std::size_t l = 0; l < kLanes; ++l) {
@@ -157,12 +160,10 @@ void in_groups(std::size_t count, Body&& body) {
   for (; i < count; ++i) body(i, std::integral_constant<std::size_t, 1>{});
 }
 
-}  // namespace
-
-bool sha_multi_accelerated() { return accelerated(); }
-
-void sha_absorb(ShaState* states, const std::uint8_t* const* own, std::size_t count,
-                std::size_t done, std::size_t blocks) {
+// sha_absorb with an optional tally (counting when kCount).
+template <bool kCount>
+void absorb(ShaState* states, const std::uint8_t* const* own, std::size_t count, std::size_t done,
+            std::size_t blocks, ByteTally* tally) {
   if (blocks == 0) return;
 #ifdef MIRELON_SHA_NI
   if (accelerated()) {
@@ -174,13 +175,60 @@ void sha_absorb(ShaState* states, const std::uint8_t* const* own, std::size_t co
         s[l] = &states[first + l];
         d[l] = own[first + l] + done * kShaBlock;
       }
-      compress_lanes<kLanes>(s, d, blocks);
+      compress_lanes<kLanes, kCount>(s, d, blocks, tally);
     });
     return;
   }
 #endif
-  for (std::size_t i = 0; i < count; ++i)
+  for (std::size_t i = 0; i < count; ++i) {
     absorb_one(states[i], own[i] + done * kShaBlock, blocks);
+    if constexpr (kCount) tally->count(own[i] + done * kShaBlock, blocks * kShaBlock);
+  }
+}
+
+// Blocks per message absorbed in one piece while counting: a piece of
+// kShaLanes messages then stays far below what a lane table can count.
+constexpr std::size_t kTallyBlocks = std::size_t{1} << 20;
+
+}  // namespace
+
+bool sha_multi_accelerated() { return accelerated(); }
+
+void ByteTally::reserve(std::size_t bytes) {
+  if (bytes > kLaneLimit - pending_) settle();
+  pending_ += bytes;
+}
+
+void ByteTally::count(const std::uint8_t* p, std::size_t n) {
+  reserve(n);
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) count4(p + i);
+  for (; i < n; ++i) ++lanes_[0][p[i]];
+}
+
+void ByteTally::settle() {
+  for (auto& lane : lanes_) {
+    for (std::size_t v = 0; v < 256; ++v) totals_[v] += lane[v];
+    lane.fill(0);
+  }
+  pending_ = 0;
+}
+
+void sha_absorb(ShaState* states, const std::uint8_t* const* own, std::size_t count,
+                std::size_t done, std::size_t blocks) {
+  absorb<false>(states, own, count, done, blocks, nullptr);
+}
+
+void sha_absorb_counting(ShaState* states, const std::uint8_t* const* own, std::size_t count,
+                         std::size_t done, std::size_t blocks, ByteTally& tally) {
+  for (std::size_t from = 0; from < blocks; from += kTallyBlocks) {
+    const std::size_t piece = std::min(kTallyBlocks, blocks - from);
+    for (std::size_t first = 0; first < count; first += kShaLanes) {
+      const std::size_t lanes = std::min(kShaLanes, count - first);
+      tally.reserve(lanes * piece * kShaBlock);
+      absorb<true>(states + first, own + first, lanes, done + from, piece, &tally);
+    }
+  }
 }
 
 void sha_finish(const ShaState* states, const std::uint8_t* const* own, std::size_t own_len,

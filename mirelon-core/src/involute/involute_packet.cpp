@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <span>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -182,37 +184,84 @@ void chunk_batches(ByteView packet, std::size_t c, std::size_t begin, std::size_
   }
 }
 
-// Involution with the seed coming from `make_seed`. The whole 64-byte blocks
-// of every chunk precede salt and seed in its crumb's message, so they are
-// hashed while `make_seed` runs; only the blocks holding the chunk's end, the
-// salt and the seed wait for it. Writes the result to `out` (n bytes).
-template <class MakeSeed>
+// Where an involution's seed comes from: given outright (key cycling works
+// out both of its seeds first), or hashed from the packet's byte counts under
+// a branch value.
+struct SeedSource {
+  std::optional<crypto::Digest> known;
+  std::uint64_t branch = 0;
+};
+
+// Absorbs the leading blocks of every chunk into states[0..k), on the pool.
+// With `counts`, the packet's bytes are counted on the way (the rest of each
+// chunk on its own), so that the counting mostly hides behind the hashing.
+void absorb_leading(ByteView packet, std::size_t c, std::size_t lead_blocks, std::size_t grain,
+                    std::span<crypto::ShaState> states, ByteCounts* counts) {
+  parallel::for_ranges(states.size(), grain, [&](std::size_t begin, std::size_t end) {
+    std::fill(states.begin() + static_cast<std::ptrdiff_t>(begin),
+              states.begin() + static_cast<std::ptrdiff_t>(end), crypto::kShaInitial);
+    crypto::ByteTally tally;
+    chunk_batches(packet, c, begin, end,
+                  [&](std::size_t first, const std::uint8_t* const* own, std::size_t count) {
+                    if (counts == nullptr)
+                      crypto::sha_absorb(states.data() + first, own, count, 0, lead_blocks);
+                    else
+                      crypto::sha_absorb_counting(states.data() + first, own, count, 0,
+                                                  lead_blocks, tally);
+                  });
+    if (counts == nullptr) return;
+    const std::size_t lead = lead_blocks * crypto::kShaBlock;
+    for (std::size_t j = begin; j < end; ++j) tally.count(packet.data() + j * c + lead, c - lead);
+    tally.settle();
+    for (std::size_t v = 0; v < 256; ++v)
+      std::atomic_ref<std::uint64_t>((*counts)[v]).fetch_add(tally.totals()[v]);
+  });
+}
+
+// Involution with the seed from `source`. The whole 64-byte blocks of every
+// chunk precede salt and seed in its crumb's message, so they can be hashed
+// before the seed is known; only the blocks holding the chunk's end, the salt
+// and the seed wait for it. Writes the result to `out` (n bytes).
 tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, std::size_t c,
-                                                MakeSeed&& make_seed,
+                                                const SeedSource& source,
                                                 std::span<std::uint8_t> out) {
   const std::size_t n = packet.size();
   const std::size_t k = n / c;
-  // The seed is one long serial hash. With a second worker, the other work
-  // that does not need it runs meanwhile: faulting in the output and the
-  // crumb keys (fresh memory costs the kernel a page clear) and hashing the
-  // leading blocks. On one worker the leading blocks are hashed with the
-  // rest, so the per-chunk states are never needed.
   const std::size_t crumb_grain =
       std::max<std::size_t>(kCrumbBatch, kTaskBytes / (c + salt.size() + 64));
+  // The seed is one long serial hash after the byte counts. With a second
+  // worker, the other work that does not need the seed runs meanwhile:
+  // faulting in the output and the crumb keys (fresh memory costs the kernel
+  // a page clear) and hashing the leading blocks. On one worker, the packet's
+  // bytes are counted while the leading blocks are hashed (with a single
+  // leading block, keeping the states costs about what that saves).
   const bool overlap = parallel::worker_count() > 1;
-  const std::size_t lead_blocks = overlap ? c / crypto::kShaBlock : 0;
+  const bool count_while_hashing = !overlap && !source.known && c >= 2 * crypto::kShaBlock;
+  const std::size_t lead_blocks = overlap || count_while_hashing ? c / crypto::kShaBlock : 0;
+  auto seed_from = [&](const ByteCounts& counts) {
+    return source.known ? *source.known : seed_from_counts(counts, source.branch);
+  };
 
   crypto::Digest seed;
   Scratch<crypto::ShaState> states;
   const KeyLayout layout(k);
   CrumbKeys keys;
-  if (!overlap) {
-    seed = make_seed();
+  if (count_while_hashing) {
+    states = fresh_scratch<crypto::ShaState>(k);
+    ByteCounts counts{};
+    absorb_leading(packet, c, lead_blocks, crumb_grain, states, &counts);
+    seed = seed_from(counts);
+    keys = fresh_scratch<std::uint64_t>(k);
+  } else if (!overlap) {
+    seed = seed_from(source.known ? ByteCounts{} : histogram(packet));
     keys = fresh_scratch<std::uint64_t>(k);
   } else {
+    // The counts come first, on every worker; only the serial hash of the
+    // sorted bytes then runs beside the seed-independent work.
+    const ByteCounts counts = source.known ? ByteCounts{} : histogram(packet);
     parallel::for_each_index(2, 1, [&](std::size_t task) {
       if (task == 0) {
-        seed = make_seed();
+        seed = seed_from(counts);
         return;
       }
       // Each in parallel pieces, so that the worker done with the seed can
@@ -223,14 +272,7 @@ tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, 
       keys = fresh_scratch<std::uint64_t>(k);
       if (lead_blocks == 0) return;
       states = fresh_scratch<crypto::ShaState>(k);
-      parallel::for_ranges(k, crumb_grain, [&](std::size_t begin, std::size_t end) {
-        std::fill(states.begin() + static_cast<std::ptrdiff_t>(begin),
-                  states.begin() + static_cast<std::ptrdiff_t>(end), crypto::kShaInitial);
-        chunk_batches(packet, c, begin, end,
-                      [&](std::size_t first, const std::uint8_t* const* own, std::size_t count) {
-                        crypto::sha_absorb(states.data() + first, own, count, 0, lead_blocks);
-                      });
-      });
+      absorb_leading(packet, c, lead_blocks, crumb_grain, states, nullptr);
     });
   }
 
@@ -309,8 +351,8 @@ tl::expected<void, InvoluteError> involute_with_seed(ByteView packet, ByteView s
                                                      std::span<std::uint8_t> out) {
   tl::expected<void, InvoluteError> result;
   if (trivial_involution(packet, chunk_size, out, result)) return result;
-  return involute_with(
-      packet, salt, static_cast<std::size_t>(chunk_size), [&] { return seed; }, out);
+  return involute_with(packet, salt, static_cast<std::size_t>(chunk_size), SeedSource{seed, 0},
+                       out);
 }
 
 tl::expected<void, InvoluteError> cond_involute_packet_into(ByteView packet, ByteView salt,
@@ -322,12 +364,8 @@ tl::expected<void, InvoluteError> cond_involute_packet_into(ByteView packet, Byt
   tl::expected<void, InvoluteError> result;
   if (trivial_involution(packet, chunk_size, out, result)) return result;
   const std::uint64_t branch = cond_hash_branch(low_bound, high_bound, test_value, salt);
-  // The byte counts come first, on every worker; only the serial hash of the
-  // sorted bytes then runs beside the seed-independent work.
-  const Histogram counts = histogram(packet);
-  return involute_with(
-      packet, salt, static_cast<std::size_t>(chunk_size),
-      [&] { return seed_from_counts(counts, branch); }, out);
+  return involute_with(packet, salt, static_cast<std::size_t>(chunk_size),
+                       SeedSource{std::nullopt, branch}, out);
 }
 
 tl::expected<void, InvoluteError> involute_packet_into(ByteView packet, ByteView salt,
