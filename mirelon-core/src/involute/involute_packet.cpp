@@ -25,7 +25,7 @@ namespace {
 using Histogram = ByteCounts;
 
 // Bytes counted per task when the histogram is built on the pool.
-constexpr std::size_t kHistogramBlock = std::size_t{1} << 20;
+constexpr std::size_t kHistogramBlock = std::size_t{256} << 10;
 // Bytes hashed or copied per task, roughly: enough to outweigh scheduling.
 constexpr std::size_t kTaskBytes = std::size_t{64} << 10;
 
