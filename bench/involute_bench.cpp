@@ -41,6 +41,31 @@ BENCHMARK(BM_InvolutePacket)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
+// Moving a packet from one salt and key to another: two involutions with a
+// byte substitution between them.
+void BM_CyclePacket(benchmark::State& state) {
+  const auto size = static_cast<std::size_t>(state.range(0));
+  const auto chunk_size = static_cast<std::size_t>(state.range(1));
+  const Bytes packet = distinct_packet(size, chunk_size);
+  Bytes old_key(256), new_key(256);
+  for (std::size_t v = 0; v < 256; ++v) {
+    old_key[v] = static_cast<std::uint8_t>(v);
+    new_key[v] = static_cast<std::uint8_t>(v * 7 + 3);  // 7 is odd: a permutation
+  }
+  const Bytes new_salt(kSalt.rbegin(), kSalt.rend());
+  for (auto _ : state) {
+    auto out = mirelon::cycle_packet(packet, kSalt, new_salt, old_key, new_key, chunk_size);
+    if (!out) state.SkipWithError("cycling failed");
+    benchmark::DoNotOptimize(out);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+}
+BENCHMARK(BM_CyclePacket)
+    ->ArgNames({"bytes", "chunk"})
+    ->ArgsProduct({{1 << 20, 16 << 20}, {64}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
 void BM_PrepCondition(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(mirelon::prep_condition(-1.0f, 1.0f, kSalt));
 }

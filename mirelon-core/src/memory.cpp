@@ -52,10 +52,6 @@ void prepare_output_pages(std::span<std::uint8_t> buffer) {
 #endif
 }
 
-FreshBuffer::FreshBuffer(std::size_t n) : storage(new std::uint8_t[n]), size(n) {
-  prepare_output_pages(span());
-}
-
 Bytes advised_bytes(std::size_t n) {
   Bytes out;
   out.reserve(n);

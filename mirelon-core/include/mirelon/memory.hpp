@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <span>
 
 #include "mirelon/bytes.hpp"
@@ -19,16 +18,6 @@ namespace mirelon {
 // call instead of a fault per page. Memory in use already is not touched.
 // Never fails; only hints to the kernel.
 void prepare_output_pages(std::span<std::uint8_t> buffer);
-
-// Uninitialised bytes, readied as above: scratch space that is written in
-// full before it is read.
-struct FreshBuffer {
-  std::unique_ptr<std::uint8_t[]> storage;
-  std::size_t size = 0;
-
-  explicit FreshBuffer(std::size_t n);
-  std::span<std::uint8_t> span() { return {storage.get(), size}; }
-};
 
 // `n` zero bytes in a vector whose storage was readied before it was filled.
 Bytes advised_bytes(std::size_t n);

@@ -8,6 +8,7 @@
 #include "mirelon/memory.hpp"
 #include "mirelon/involute.hpp"
 #include "mirelon/parallel.hpp"
+#include "scratch_pool.hpp"
 
 namespace mirelon {
 namespace {
@@ -91,11 +92,12 @@ tl::expected<void, InvoluteError> cycle_packet_into(ByteView packet, ByteView ol
                       : involution_seed(second_counts, second_branch);
   });
 
-  FreshBuffer middle(packet.size());
-  auto first = involute_with_seed(packet, old_salt, chunk_size, seeds[0], middle.span());
+  ScratchBlock scratch(packet.size());
+  const std::span<std::uint8_t> middle(scratch.data(), scratch.size());
+  auto first = involute_with_seed(packet, old_salt, chunk_size, seeds[0], middle);
   if (!first) return first;
-  substitute(middle.span());
-  return involute_with_seed(ByteView(middle.span()), new_salt, chunk_size, seeds[1], out);
+  substitute(middle);
+  return involute_with_seed(ByteView(middle), new_salt, chunk_size, seeds[1], out);
 }
 
 tl::expected<Bytes, InvoluteError> cycle_packet(ByteView packet, ByteView old_salt,

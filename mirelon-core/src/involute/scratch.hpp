@@ -1,50 +1,44 @@
 #pragma once
-// Scratch vectors that are sized without being cleared: every element is
+// Scratch arrays of trivially copyable values, uninitialised: every element is
 // written by the parallel loop that fills it, which also spreads the page
-// faults of fresh memory over the workers.
+// faults of fresh memory over the workers. Large ones come from the scratch
+// pool, so that repeated calls find their memory already faulted in.
 
 #include <cstddef>
-#include <cstdint>
-#include <memory>
-#include <span>
+#include <type_traits>
 #include <utility>
-#include <vector>
 
-#include "mirelon/memory.hpp"
+#include "scratch_pool.hpp"
 
 namespace mirelon {
 
-// An allocator that leaves trivially constructible values uninitialised.
 template <class T>
-struct UninitialisedAllocator : std::allocator<T> {
-  template <class U>
-  struct rebind {
-    using other = UninitialisedAllocator<U>;
-  };
-  UninitialisedAllocator() = default;
-  template <class U>
-  UninitialisedAllocator(const UninitialisedAllocator<U>&) {}
-  template <class U>
-  void construct(U* p) {
-    ::new (static_cast<void*>(p)) U;
-  }
-  template <class U, class... Args>
-  void construct(U* p, Args&&... args) {
-    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-  }
+class Scratch {
+  static_assert(std::is_trivially_copyable_v<T>);
+
+ public:
+  Scratch() = default;
+  explicit Scratch(std::size_t n) : block_(n * sizeof(T)), size_(n) {}
+
+  T* data() { return reinterpret_cast<T*>(block_.data()); }
+  const T* data() const { return reinterpret_cast<const T*>(block_.data()); }
+  std::size_t size() const { return size_; }
+  T& operator[](std::size_t i) { return data()[i]; }
+  const T& operator[](std::size_t i) const { return data()[i]; }
+  T* begin() { return data(); }
+  T* end() { return data() + size_; }
+  const T* begin() const { return data(); }
+  const T* end() const { return data() + size_; }
+
+ private:
+  ScratchBlock block_;
+  std::size_t size_ = 0;
 };
 
-template <class T>
-using Scratch = std::vector<T, UninitialisedAllocator<T>>;
-
-// n values, unwritten, in storage readied for writing (see prepare_output_pages).
+// n values, unwritten.
 template <class T>
 Scratch<T> fresh_scratch(std::size_t n) {
-  Scratch<T> v;
-  v.reserve(n);
-  prepare_output_pages(std::span(reinterpret_cast<std::uint8_t*>(v.data()), n * sizeof(T)));
-  v.resize(n);
-  return v;
+  return Scratch<T>(n);
 }
 
 }  // namespace mirelon
