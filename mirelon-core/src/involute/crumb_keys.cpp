@@ -41,8 +41,22 @@ void sort_bucket(const std::uint64_t* from, std::uint64_t* keys, std::size_t beg
   std::array<std::uint32_t, std::size_t{1} << kSubBits> next;
   std::copy_n(sub.begin(), width, next.begin());
   for (std::size_t i = begin; i < end; ++i) keys[begin + next[(from[i] >> shift) & mask]++] = from[i];
-  for (std::size_t u = 0; u < width; ++u)
-    if (sub[u + 1] - sub[u] > 1) std::sort(keys + begin + sub[u], keys + begin + sub[u + 1]);
+  // Sub-buckets hold a key or two on average: insertion sorts them without
+  // the cost of a library call each.
+  for (std::size_t u = 0; u < width; ++u) {
+    std::uint64_t* const run = keys + begin + sub[u];
+    const std::size_t count = sub[u + 1] - sub[u];
+    if (count > 16) {
+      std::sort(run, run + count);
+      continue;
+    }
+    for (std::size_t i = 1; i < count; ++i) {
+      const std::uint64_t key = run[i];
+      std::size_t j = i;
+      for (; j > 0 && run[j - 1] > key; --j) run[j] = run[j - 1];
+      run[j] = key;
+    }
+  }
 }
 
 }  // namespace
@@ -64,9 +78,13 @@ CrumbKeys sort_keys(CrumbKeys keys) {
   // counts[b * kBuckets + v]: keys of block b in bucket v, turned into the
   // position where block b writes its next key of bucket v.
   std::vector<std::uint64_t> counts(blocks * kBuckets, 0);
+  // Bounds and pointers are read into locals first: the stores to the counts
+  // could otherwise alias them, and each step would recompute a division.
   parallel::for_each_index(blocks, 1, [&](std::size_t b) {
-    std::uint64_t* mine = counts.data() + b * kBuckets;
-    for (std::size_t i = block_begin(b); i < block_begin(b + 1); ++i) ++mine[top_byte(keys[i])];
+    std::uint64_t* const mine = counts.data() + b * kBuckets;
+    const std::uint64_t* const from = keys.data();
+    const std::size_t last = block_begin(b + 1);
+    for (std::size_t i = block_begin(b); i < last; ++i) ++mine[top_byte(from[i])];
   });
   std::array<std::uint64_t, kBuckets + 1> bucket_begin;
   std::uint64_t running = 0;
@@ -82,9 +100,11 @@ CrumbKeys sort_keys(CrumbKeys keys) {
 
   CrumbKeys distributed = fresh_scratch<std::uint64_t>(k);
   parallel::for_each_index(blocks, 1, [&](std::size_t b) {
-    std::uint64_t* next = counts.data() + b * kBuckets;
-    for (std::size_t i = block_begin(b); i < block_begin(b + 1); ++i)
-      distributed[next[top_byte(keys[i])]++] = keys[i];
+    std::uint64_t* const next = counts.data() + b * kBuckets;
+    const std::uint64_t* const from = keys.data();
+    std::uint64_t* const to = distributed.data();
+    const std::size_t last = block_begin(b + 1);
+    for (std::size_t i = block_begin(b); i < last; ++i) to[next[top_byte(from[i])]++] = from[i];
   });
   parallel::for_each_index(kBuckets, 4, [&](std::size_t v) {
     sort_bucket(distributed.data(), keys.data(), bucket_begin[v], bucket_begin[v + 1]);
