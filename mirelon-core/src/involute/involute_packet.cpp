@@ -131,9 +131,14 @@ void gather(ByteView packet, const Scratch<Index>& source, std::size_t c, std::s
             std::size_t end, std::span<std::uint8_t> out) {
   constexpr std::size_t kAhead = 32;
   const std::size_t size = kSize != 0 ? kSize : c;
+  // In locals: the byte copies could otherwise alias the source array's
+  // pointer, which would then be read again at every step.
+  const Index* const from = source.data();
+  const std::uint8_t* const in = packet.data();
+  std::uint8_t* const to = out.data();
   for (std::size_t j = begin; j < end; ++j) {
-    if (j + kAhead < end) __builtin_prefetch(packet.data() + source[j + kAhead] * size);
-    std::memcpy(out.data() + j * size, packet.data() + source[j] * size, size);
+    if (j + kAhead < end) __builtin_prefetch(in + from[j + kAhead] * size);
+    std::memcpy(to + j * size, in + from[j] * size, size);
   }
 }
 
