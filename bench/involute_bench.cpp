@@ -37,7 +37,7 @@ void BM_InvolutePacket(benchmark::State& state) {
 }
 BENCHMARK(BM_InvolutePacket)
     ->ArgNames({"bytes", "chunk"})
-    ->ArgsProduct({{1 << 20, 16 << 20}, {16, 64, 4096}})
+    ->ArgsProduct({{1 << 20, 16 << 20, 64 << 20}, {16, 64, 4096}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

@@ -113,7 +113,8 @@ bool settle_tie(ByteView packet, std::size_t c, ByteView salt, const crypto::Dig
 // ones: about half the time of gathering in one loop.
 template <class Index>
 Scratch<Index> source_chunks(const CrumbKeys& keys, const KeyLayout& layout, std::size_t grain) {
-  constexpr std::size_t kAhead = 32;
+  // Far ahead: for a packet larger than the caches each read waits on memory.
+  constexpr std::size_t kAhead = 128;
   Scratch<Index> source = fresh_scratch<Index>(keys.size());
   parallel::for_ranges(keys.size(), grain, [&](std::size_t begin, std::size_t end) {
     for (std::size_t j = begin; j < end; ++j) {
@@ -129,7 +130,7 @@ Scratch<Index> source_chunks(const CrumbKeys& keys, const KeyLayout& layout, std
 template <std::size_t kSize, class Index>
 void gather(ByteView packet, const Scratch<Index>& source, std::size_t c, std::size_t begin,
             std::size_t end, std::span<std::uint8_t> out) {
-  constexpr std::size_t kAhead = 32;
+  constexpr std::size_t kAhead = 256;
   const std::size_t size = kSize != 0 ? kSize : c;
   // In locals: the byte copies could otherwise alias the source array's
   // pointer, which would then be read again at every step.
