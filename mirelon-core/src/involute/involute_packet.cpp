@@ -176,6 +176,8 @@ constexpr std::size_t kFaultGrain = std::size_t{2} << 20;
 
 // Chunks hashed per batch of the multi-message hasher.
 constexpr std::size_t kCrumbBatch = 64;
+// At most this much of the next batch is prefetched.
+constexpr std::size_t kPrefetchBatchBytes = 8192;
 
 // Calls body(first, pointers, count) over [begin, end) in batches of at most
 // kCrumbBatch chunks, with the chunks' addresses.
@@ -186,6 +188,10 @@ void chunk_batches(ByteView packet, std::size_t c, std::size_t begin, std::size_
   for (std::size_t first = begin; first < end; first += kCrumbBatch) {
     const std::size_t count = std::min(kCrumbBatch, end - first);
     for (std::size_t j = 0; j < count; ++j) own[j] = packet.data() + (first + j) * c;
+    // The next batch's bytes are requested while this one is hashed.
+    const std::uint8_t* const next = packet.data() + (first + count) * c;
+    const std::size_t ahead = std::min(kCrumbBatch, end - first - count) * c;
+    for (std::size_t b = 0; b < ahead && b < kPrefetchBatchBytes; b += 64) __builtin_prefetch(next + b);
     body(first, own.data(), count);
   }
 }
