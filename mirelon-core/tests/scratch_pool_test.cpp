@@ -7,20 +7,24 @@
 namespace mirelon {
 namespace {
 
+// The pool is shared by the whole process, so the sizes here are ones no
+// other test asks for.
 TEST(ScratchPool, ReleasedBlocksServeRequestsOfTheirSize) {
+  const std::size_t size = std::size_t{37} << 20;
   std::uint8_t* first = nullptr;
   {
-    ScratchBlock block(std::size_t{3} << 20);
+    ScratchBlock block(size);
     first = block.data();
     std::memset(block.data(), 7, block.size());
   }
-  ScratchBlock again(std::size_t{3} << 20);
+  ScratchBlock again(size - 1000);
   EXPECT_EQ(again.data(), first);
-  // Far smaller requests do not take a block that large.
-  ScratchBlock small_one(std::size_t{1} << 20);
+  EXPECT_EQ(again.size(), size - 1000);
+  // A far smaller request does not take a block that large.
+  { ScratchBlock taken(std::move(again)); }
+  ScratchBlock small_one(std::size_t{9} << 20);
   ScratchBlock tiny(100);
   EXPECT_NE(small_one.data(), first);
-  EXPECT_EQ(small_one.size(), std::size_t{1} << 20);
   EXPECT_EQ(tiny.size(), 100u);
 }
 
