@@ -228,8 +228,8 @@ constexpr auto kInvByCount = inv_table(std::make_index_sequence<kFixedMax - 1>{}
 
 }  // namespace
 
-MIRELON_VBMI void lookup(const std::uint8_t* table, const std::uint8_t* index, std::uint8_t* out,
-            std::size_t m) {
+MIRELON_VBMI void lookup(const std::uint8_t* table, const std::uint8_t* index,
+                         std::uint8_t* out, std::size_t m) {
   const Table64 t = load_table(table);
   std::size_t i = 0;
   for (; i + 64 <= m; i += 64) FullRow{}.store(out + i, look(t, FullRow{}.load(index + i)));
@@ -240,15 +240,15 @@ MIRELON_VBMI void lookup(const std::uint8_t* table, const std::uint8_t* index, s
 }
 
 MIRELON_VBMI void map_positions(const std::uint8_t* a, const std::uint8_t* b, std::uint64_t p,
-                   std::span<const ByteView> d, std::size_t begin, std::size_t end,
-                   std::uint8_t* out) {
+                                std::span<const ByteView> d, std::size_t begin, std::size_t end,
+                                std::uint8_t* out) {
   const MapFn fn = d.size() <= kFixedMax ? kMapByCount[d.size() - 2] : map_any;
   fn(a, b, p, d, begin, end, out);
 }
 
 MIRELON_VBMI void inv_positions(const std::uint8_t* a, std::span<const Bytes> tables,
-                   std::span<const ByteView> mapped, std::size_t begin, std::size_t end,
-                   std::span<const std::span<std::uint8_t>> out) {
+                                std::span<const ByteView> mapped, std::size_t begin,
+                                std::size_t end, std::span<const std::span<std::uint8_t>> out) {
   const InvFn fn = mapped.size() <= kFixedMax ? kInvByCount[mapped.size() - 2] : inv_any;
   fn(a, tables, mapped, begin, end, out);
 }

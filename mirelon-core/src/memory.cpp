@@ -31,7 +31,8 @@ void populate_missing(std::uintptr_t first, std::uintptr_t last, std::uintptr_t 
   std::size_t lo = 0, hi = pages;
   while (lo < hi && (resident[lo] & 1)) ++lo;
   while (hi > lo && (resident[hi - 1] & 1)) --hi;
-  if (lo < hi) madvise(reinterpret_cast<void*>(first + lo * page), (hi - lo) * page, MADV_POPULATE_WRITE);
+  if (lo < hi)
+    madvise(reinterpret_cast<void*>(first + lo * page), (hi - lo) * page, MADV_POPULATE_WRITE);
 }
 #endif
 

@@ -40,7 +40,8 @@ void sort_bucket(const std::uint64_t* from, std::uint64_t* keys, std::size_t beg
   for (std::size_t u = 0; u < width; ++u) sub[u + 1] += sub[u];
   std::array<std::uint32_t, std::size_t{1} << kSubBits> next;
   std::copy_n(sub.begin(), width, next.begin());
-  for (std::size_t i = begin; i < end; ++i) keys[begin + next[(from[i] >> shift) & mask]++] = from[i];
+  for (std::size_t i = begin; i < end; ++i)
+    keys[begin + next[(from[i] >> shift) & mask]++] = from[i];
   // What is left out of order lies within sub-buckets of a key or two: one
   // insertion pass over the bucket mends it, its branch mostly predictable,
   // where a sort call per sub-bucket would pay a mispredicted branch each.

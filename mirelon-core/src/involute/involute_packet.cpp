@@ -191,7 +191,8 @@ void chunk_batches(ByteView packet, std::size_t c, std::size_t begin, std::size_
     // The next batch's bytes are requested while this one is hashed.
     const std::uint8_t* const next = packet.data() + (first + count) * c;
     const std::size_t ahead = std::min(kCrumbBatch, end - first - count) * c;
-    for (std::size_t b = 0; b < ahead && b < kPrefetchBatchBytes; b += 64) __builtin_prefetch(next + b);
+    for (std::size_t b = 0; b < ahead && b < kPrefetchBatchBytes; b += 64)
+      __builtin_prefetch(next + b);
     body(first, own.data(), count);
   }
 }
