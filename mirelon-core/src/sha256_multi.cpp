@@ -200,10 +200,16 @@ void ByteTally::reserve(std::size_t bytes) {
 }
 
 void ByteTally::count(const std::uint8_t* p, std::size_t n) {
-  reserve(n);
-  std::size_t i = 0;
-  for (; i + 4 <= n; i += 4) count4(p + i);
-  for (; i < n; ++i) ++lanes_[0][p[i]];
+  // In pieces that the lane tables can always take.
+  constexpr std::size_t kPiece = std::size_t{1} << 30;
+  for (std::size_t from = 0; from < n; from += kPiece) {
+    const std::size_t m = std::min(kPiece, n - from);
+    reserve(m);
+    const std::uint8_t* const q = p + from;
+    std::size_t i = 0;
+    for (; i + 4 <= m; i += 4) count4(q + i);
+    for (; i < m; ++i) ++lanes_[0][q[i]];
+  }
 }
 
 void ByteTally::settle() {
