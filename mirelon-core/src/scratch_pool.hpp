@@ -6,11 +6,11 @@
 // packet's size: faulting them in anew costs about a tenth of the work.
 // Buffers of 1 MiB and more are cached, 128 MiB at most in all; smaller ones
 // go through the allocator, whose own free lists keep them warm. A process
-// made by fork() after the pool's lock may have been held uses no cache.
+// made by fork() after the worker pool had started caches nothing.
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
+#include <utility>
 
 namespace mirelon {
 
