@@ -105,30 +105,44 @@ MIRELON_VBMI void map_fixed(const std::uint8_t* a_bytes, const std::uint8_t* b_b
   }
 }
 
-// inv_data's restoration of one row of 64 positions for N parties.
-template <std::size_t N, class Row>
-MIRELON_VBMI inline void inv_row(const Table64& a, const std::uint8_t* const (&tables)[N],
-                                 const std::uint8_t* const (&in)[N], std::uint8_t* const (&out)[N],
-                                 std::size_t i, const Row& row) {
-  __m512i w[N];
-  for (std::size_t j = 0; j < N; ++j) w[j] = look(load_table(tables[j]), row.load(in[j] + i));
-  const __m512i w0 = w[0];
+// The unkeyed rows of one row of positions: in registers for a fixed party
+// count, in memory for any count.
+template <std::size_t N>
+struct RegisterRows {
+  __m512i row[N];
+  MIRELON_VBMI __m512i get(std::size_t j) const { return row[j]; }
+  MIRELON_VBMI void set(std::size_t j, __m512i v) { row[j] = v; }
+};
+struct MemoryRows {
+  std::uint8_t* bytes;  // 64 per party
+  MIRELON_VBMI __m512i get(std::size_t j) const { return _mm512_loadu_si512(bytes + 64 * j); }
+  MIRELON_VBMI void set(std::size_t j, __m512i v) const { _mm512_storeu_si512(bytes + 64 * j, v); }
+};
+
+// inv_data's restoration of row [i, i + 64) for n parties (in[j], out[j] and
+// tables[j] are party j's). Inlined with a constant n, the loops unroll.
+template <class Rows, class Row>
+MIRELON_VBMI inline void inv_row(const Table64& a, const std::uint8_t* const* tables,
+                                 const std::uint8_t* const* in, std::uint8_t* const* out,
+                                 std::size_t n, std::size_t i, const Row& row, Rows& w) {
+  for (std::size_t j = 0; j < n; ++j) w.set(j, look(load_table(tables[j]), row.load(in[j] + i)));
+  const __m512i w0 = w.get(0);
   __m512i acc = _mm512_setzero_si512();
-  if constexpr (N >= 3) {
+  if (n >= 3) {
     // prefix = w[1] + ... + w[k-1]: the forward chain's running value before
     // its step k.
-    __m512i prefix = w[1];
-    for (std::size_t j = 2; j + 1 < N; ++j) prefix = add(prefix, w[j]);
-    acc = add(sub(w[N - 1], w0), look(a, prefix));
-    row.store(out[N - 1] + i, acc);
-    for (std::size_t k = N - 2; k >= 2; --k) {
-      prefix = sub(prefix, w[k]);
-      const __m512i ck = add(sub(add(w[k], acc), w0), look(a, prefix));
+    __m512i prefix = w.get(1);
+    for (std::size_t j = 2; j + 1 < n; ++j) prefix = add(prefix, w.get(j));
+    acc = add(sub(w.get(n - 1), w0), look(a, prefix));
+    row.store(out[n - 1] + i, acc);
+    for (std::size_t k = n - 2; k >= 2; --k) {
+      prefix = sub(prefix, w.get(k));
+      const __m512i ck = add(sub(add(w.get(k), acc), w0), look(a, prefix));
       row.store(out[k] + i, ck);
       acc = add(acc, ck);
     }
   }
-  const __m512i c1 = sub(add(w[1], acc), w0);
+  const __m512i c1 = sub(add(w.get(1), acc), w0);
   row.store(out[1] + i, c1);
   acc = add(acc, c1);
   row.store(out[0] + i, add(w0, look(a, acc)));
@@ -147,46 +161,36 @@ MIRELON_VBMI void inv_fixed(const std::uint8_t* a_bytes, std::span<const Bytes> 
     in[j] = mapped[j].data();
     dst[j] = out[j].data();
   }
+  RegisterRows<N> w;
   std::size_t i = begin;
   for (; i + 64 <= end; i += 64) {
     if constexpr (N > 4)
       for (std::size_t j = 0; j < N; ++j)
         _mm_prefetch(reinterpret_cast<const char*>(in[j] + i + kPrefetchAhead), _MM_HINT_T0);
-    inv_row<N>(a, tab, in, dst, i, FullRow{});
+    inv_row(a, tab, in, dst, N, i, FullRow{}, w);
   }
-  if (i < end) inv_row<N>(a, tab, in, dst, i, PartialRow{(__mmask64{1} << (end - i)) - 1});
+  if (i < end) inv_row(a, tab, in, dst, N, i, PartialRow{(__mmask64{1} << (end - i)) - 1}, w);
 }
 
-// Any number of parties (at least 3): the unkeyed rows go through memory.
+// Any number of parties for inv_data.
 MIRELON_VBMI void inv_any(const std::uint8_t* a_bytes, std::span<const Bytes> tables,
                           std::span<const ByteView> mapped, std::size_t begin, std::size_t end,
                           std::span<const std::span<std::uint8_t>> out) {
   const Table64 a = load_table(a_bytes);
   const std::size_t n = mapped.size();
-  std::vector<std::uint8_t> w_rows(64 * n);
-  std::uint8_t* const w = w_rows.data();
+  std::vector<const std::uint8_t*> tab, in;
+  std::vector<std::uint8_t*> dst;
+  for (std::size_t j = 0; j < n; ++j) {
+    tab.push_back(tables[j].data());
+    in.push_back(mapped[j].data());
+    dst.push_back(out[j].data());
+  }
+  std::vector<std::uint8_t> bytes(64 * n);
+  MemoryRows w{bytes.data()};
   for (std::size_t i = begin; i < end; i += 64) {
     const std::size_t left = end - i;
     const PartialRow row{left >= 64 ? ~__mmask64{0} : (__mmask64{1} << left) - 1};
-    for (std::size_t j = 0; j < n; ++j)
-      _mm512_storeu_si512(w + 64 * j,
-                          look(load_table(tables[j].data()), row.load(mapped[j].data() + i)));
-    const __m512i w0 = _mm512_loadu_si512(w);
-    __m512i prefix = _mm512_loadu_si512(w + 64);
-    for (std::size_t j = 2; j + 1 < n; ++j) prefix = add(prefix, _mm512_loadu_si512(w + 64 * j));
-    __m512i acc = add(sub(_mm512_loadu_si512(w + 64 * (n - 1)), w0), look(a, prefix));
-    row.store(out[n - 1].data() + i, acc);
-    for (std::size_t k = n - 2; k >= 2; --k) {
-      const __m512i wk = _mm512_loadu_si512(w + 64 * k);
-      prefix = sub(prefix, wk);
-      const __m512i ck = add(sub(add(wk, acc), w0), look(a, prefix));
-      row.store(out[k].data() + i, ck);
-      acc = add(acc, ck);
-    }
-    const __m512i c1 = sub(add(_mm512_loadu_si512(w + 64), acc), w0);
-    row.store(out[1].data() + i, c1);
-    acc = add(acc, c1);
-    row.store(out[0].data() + i, add(w0, look(a, acc)));
+    inv_row(a, tab.data(), in.data(), dst.data(), n, i, row, w);
   }
 }
 
