@@ -74,11 +74,16 @@ inline std::uint8_t max_of(const std::uint8_t* x, std::size_t m) {
 void lookup(const std::uint8_t* table, const std::uint8_t* index, std::uint8_t* out,
             std::size_t m);
 
-// Whole-chain kernels: every position's chain runs in registers, 64
+// Kernels for processors with 64-byte byte permutes (AVX-512 VBMI), chosen
+// at run time: elsewhere they return false and leave the work to the block
+// kernels above. All tables hold 256 entries.
+//
+// lookup, 64 entries at a time.
+bool lookup_fused(const std::uint8_t* table, const std::uint8_t* index, std::uint8_t* out,
+                  std::size_t m);
+// The whole-chain kernels: every position's chain runs in registers, 64
 // positions at a time, so each input byte is read once and each output byte
-// written once. They exist where the processor has 64-byte permutes and
-// return false elsewhere, leaving the work to the block kernels above. All
-// tables hold 256 entries.
+// written once.
 //
 // map_data's positions [begin, end) for party p of d.size() parties.
 bool map_positions_fused(const std::uint8_t* a, const std::uint8_t* b, std::uint64_t p,

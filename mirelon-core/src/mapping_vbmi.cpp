@@ -2,9 +2,10 @@
 // (AVX-512 VBMI): every position's chain runs in registers, 64 positions at a
 // time, so each input byte is read once and each output byte written once.
 
-#include "mapping_vbmi.hpp"
+#include "kernel_choice.hpp"
+#include "mapping_blocks.hpp"
 
-#ifdef MIRELON_HAVE_VBMI_KERNELS
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 
 #include <immintrin.h>
 
@@ -14,7 +15,7 @@
 
 #define MIRELON_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
 
-namespace mirelon::blocks::vbmi {
+namespace mirelon::blocks {
 namespace {
 
 struct Table64 {
@@ -230,10 +231,18 @@ constexpr std::array<InvFn, sizeof...(K)> inv_table(std::index_sequence<K...>) {
 constexpr auto kMapByCount = map_table(std::make_index_sequence<kFixedMax - 1>{});
 constexpr auto kInvByCount = inv_table(std::make_index_sequence<kFixedMax - 1>{});
 
-}  // namespace
+bool vbmi_available() {
+  static const bool yes = [] {
+    if (portable_kernels_requested()) return false;
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vbmi");
+  }();
+  return yes;
+}
 
-MIRELON_VBMI void lookup(const std::uint8_t* table, const std::uint8_t* index,
-                         std::uint8_t* out, std::size_t m) {
+MIRELON_VBMI void lookup_vbmi(const std::uint8_t* table, const std::uint8_t* index,
+                              std::uint8_t* out, std::size_t m) {
   const Table64 t = load_table(table);
   std::size_t i = 0;
   for (; i + 64 <= m; i += 64) FullRow{}.store(out + i, look(t, FullRow{}.load(index + i)));
@@ -243,20 +252,51 @@ MIRELON_VBMI void lookup(const std::uint8_t* table, const std::uint8_t* index,
   }
 }
 
-MIRELON_VBMI void map_positions(const std::uint8_t* a, const std::uint8_t* b, std::uint64_t p,
-                                std::span<const ByteView> d, std::size_t begin, std::size_t end,
-                                std::uint8_t* out) {
+}  // namespace
+
+bool lookup_fused(const std::uint8_t* table, const std::uint8_t* index, std::uint8_t* out,
+                  std::size_t m) {
+  if (!vbmi_available()) return false;
+  lookup_vbmi(table, index, out, m);
+  return true;
+}
+
+bool map_positions_fused(const std::uint8_t* a, const std::uint8_t* b, std::uint64_t p,
+                         std::span<const ByteView> d, std::size_t begin, std::size_t end,
+                         std::uint8_t* out) {
+  if (!vbmi_available()) return false;
   const MapFn fn = d.size() <= kFixedMax ? kMapByCount[d.size() - 2] : map_any;
   fn(a, b, p, d, begin, end, out);
+  return true;
 }
 
-MIRELON_VBMI void inv_positions(const std::uint8_t* a, std::span<const Bytes> tables,
-                                std::span<const ByteView> mapped, std::size_t begin,
-                                std::size_t end, std::span<const std::span<std::uint8_t>> out) {
+bool inv_positions_fused(const std::uint8_t* a, std::span<const Bytes> tables,
+                         std::span<const ByteView> mapped, std::size_t begin, std::size_t end,
+                         std::span<const std::span<std::uint8_t>> out) {
+  if (!vbmi_available()) return false;
   const InvFn fn = mapped.size() <= kFixedMax ? kInvByCount[mapped.size() - 2] : inv_any;
   fn(a, tables, mapped, begin, end, out);
+  return true;
 }
 
-}  // namespace mirelon::blocks::vbmi
+}  // namespace mirelon::blocks
+
+#else
+
+namespace mirelon::blocks {
+
+bool lookup_fused(const std::uint8_t*, const std::uint8_t*, std::uint8_t*, std::size_t) {
+  return false;
+}
+bool map_positions_fused(const std::uint8_t*, const std::uint8_t*, std::uint64_t,
+                         std::span<const ByteView>, std::size_t, std::size_t, std::uint8_t*) {
+  return false;
+}
+bool inv_positions_fused(const std::uint8_t*, std::span<const Bytes>, std::span<const ByteView>,
+                         std::size_t, std::size_t, std::span<const std::span<std::uint8_t>>) {
+  return false;
+}
+
+}  // namespace mirelon::blocks
 
 #endif
