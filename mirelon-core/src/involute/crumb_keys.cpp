@@ -98,7 +98,7 @@ CrumbKeys sort_keys(CrumbKeys keys) {
   }
   bucket_begin[kBuckets] = running;
 
-  CrumbKeys distributed = fresh_scratch<std::uint64_t>(k);
+  CrumbKeys distributed = CrumbKeys(k);
   parallel::for_each_index(blocks, 1, [&](std::size_t b) {
     std::uint64_t* const next = counts.data() + b * kBuckets;
     const std::uint64_t* const from = keys.data();

@@ -115,7 +115,7 @@ template <class Index>
 Scratch<Index> source_chunks(const CrumbKeys& keys, const KeyLayout& layout, std::size_t grain) {
   // Far ahead: for a packet larger than the caches each read waits on memory.
   constexpr std::size_t kAhead = 128;
-  Scratch<Index> source = fresh_scratch<Index>(keys.size());
+  Scratch<Index> source = Scratch<Index>(keys.size());
   parallel::for_ranges(keys.size(), grain, [&](std::size_t begin, std::size_t end) {
     for (std::size_t j = begin; j < end; ++j) {
       if (j + kAhead < end) __builtin_prefetch(keys.data() + layout.index(keys[j + kAhead]));
@@ -260,14 +260,14 @@ tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, 
   const KeyLayout layout(k);
   CrumbKeys keys;
   if (count_while_hashing) {
-    states = fresh_scratch<crypto::ShaState>(k);
+    states = Scratch<crypto::ShaState>(k);
     ByteCounts counts{};
     absorb_leading(packet, c, lead_blocks, crumb_grain, states, &counts);
     seed = seed_from(counts);
-    keys = fresh_scratch<std::uint64_t>(k);
+    keys = CrumbKeys(k);
   } else if (!overlap) {
     seed = seed_from(source.known ? ByteCounts{} : histogram(packet));
-    keys = fresh_scratch<std::uint64_t>(k);
+    keys = CrumbKeys(k);
   } else {
     // The counts come first, on every worker; only the serial hash of the
     // sorted bytes then runs beside the seed-independent work.
@@ -282,9 +282,9 @@ tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, 
       parallel::for_ranges(out.size(), kFaultGrain, [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; i += kPageSize) out[i] = 0;
       });
-      keys = fresh_scratch<std::uint64_t>(k);
+      keys = CrumbKeys(k);
       if (lead_blocks == 0) return;
-      states = fresh_scratch<crypto::ShaState>(k);
+      states = Scratch<crypto::ShaState>(k);
       absorb_leading(packet, c, lead_blocks, crumb_grain, states, nullptr);
     });
   }

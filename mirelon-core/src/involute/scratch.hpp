@@ -12,6 +12,7 @@
 
 namespace mirelon {
 
+// n values, unwritten: Scratch<T>(n).
 template <class T>
 class Scratch {
   static_assert(std::is_trivially_copyable_v<T>);
@@ -34,11 +35,5 @@ class Scratch {
   ScratchBlock block_;
   std::size_t size_ = 0;
 };
-
-// n values, unwritten.
-template <class T>
-Scratch<T> fresh_scratch(std::size_t n) {
-  return Scratch<T>(n);
-}
 
 }  // namespace mirelon
