@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "sha256_multi.hpp"
+#include "crypto/sha256_multi.hpp"
 
 namespace {
 

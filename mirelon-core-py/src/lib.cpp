@@ -193,10 +193,10 @@ PyObject* inv_data(PyObject*, PyObject* args, PyObject* kwargs) {
     require_contiguous(pub_key);
     std::vector<ByteView> keys = element_views(priv_keys);
     std::vector<ByteView> sequences = element_views(data_sequences);
-    const std::size_t len = mirelon::inv_data_length(pub_key.view(), keys, sequences, kTableLen);
+    const std::size_t len = mirelon::inv_data_length(pub_key.view(), keys, sequences);
     std::vector<std::span<std::uint8_t>> storage;
     PyRef out = new_bytes_list_to_fill(sequences.size(), len, storage);
-    mirelon::inv_data_into(pub_key.view(), keys, sequences, storage, kTableLen);
+    mirelon::inv_data_into(pub_key.view(), keys, sequences, storage);
     return out.release();
   });
 }

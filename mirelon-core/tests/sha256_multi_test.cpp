@@ -1,4 +1,4 @@
-#include "sha256_multi.hpp"
+#include "crypto/sha256_multi.hpp"
 
 #include <gtest/gtest.h>
 #include <openssl/sha.h>

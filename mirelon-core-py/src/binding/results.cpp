@@ -4,7 +4,7 @@
 #include <new>
 
 #include "binding/errors.hpp"
-#include "mirelon/memory.hpp"
+#include "runtime/memory.hpp"
 
 namespace mirelon::py {
 namespace {

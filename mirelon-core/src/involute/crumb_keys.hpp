@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "involute/scratch.hpp"
+#include "runtime/scratch_array.hpp"
 
 namespace mirelon {
 

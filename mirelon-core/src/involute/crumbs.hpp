@@ -9,7 +9,7 @@
 
 #include <tl/expected.hpp>
 
-#include "crypto.hpp"
+#include "crypto/openssl.hpp"
 #include "mirelon/bytes.hpp"
 #include "mirelon/chunk_geometry.hpp"
 

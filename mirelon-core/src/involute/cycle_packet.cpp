@@ -3,12 +3,12 @@
 #include <string>
 
 #include "involute/crumbs.hpp"
-#include "mapping_blocks.hpp"
+#include "kernels/byte_blocks.hpp"
 #include "mirelon/failure.hpp"
-#include "mirelon/memory.hpp"
+#include "runtime/memory.hpp"
 #include "mirelon/involute.hpp"
-#include "mirelon/parallel.hpp"
-#include "scratch_pool.hpp"
+#include "runtime/parallel.hpp"
+#include "runtime/scratch_pool.hpp"
 
 namespace mirelon {
 namespace {

@@ -11,13 +11,13 @@
 #include <utility>
 #include <vector>
 
-#include "crypto.hpp"
+#include "crypto/openssl.hpp"
 #include "involute/crumb_keys.hpp"
 #include "involute/crumbs.hpp"
-#include "involute/scratch.hpp"
-#include "mirelon/memory.hpp"
-#include "sha256_multi.hpp"
-#include "mirelon/parallel.hpp"
+#include "runtime/scratch_array.hpp"
+#include "runtime/memory.hpp"
+#include "crypto/sha256_multi.hpp"
+#include "runtime/parallel.hpp"
 
 namespace mirelon {
 namespace {

@@ -1,11 +1,11 @@
-#include "sha256_multi.hpp"
+#include "crypto/sha256_multi.hpp"
 
 #include <algorithm>
 #include <cstring>
 #include <type_traits>
 #include <vector>
 
-#include "kernel_choice.hpp"
+#include "runtime/kernel_choice.hpp"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define MIRELON_SHA_NI 1

@@ -1,4 +1,4 @@
-#include "mapping_blocks.hpp"
+#include "kernels/byte_blocks.hpp"
 
 #include <string>
 #include <vector>

@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "crypto.hpp"
+#include "crypto/openssl.hpp"
 #include "mirelon/bytes.hpp"
 
 namespace mirelon::crypto {

@@ -8,7 +8,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "scratch_pool.hpp"
+#include "runtime/scratch_pool.hpp"
 
 namespace mirelon {
 

@@ -7,10 +7,10 @@
 #include <limits>
 #include <vector>
 
-#include "mapping_blocks.hpp"
+#include "kernels/byte_blocks.hpp"
 #include "mirelon/failure.hpp"
-#include "mirelon/memory.hpp"
-#include "mirelon/parallel.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/parallel.hpp"
 
 namespace mirelon {
 namespace {

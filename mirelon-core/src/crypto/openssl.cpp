@@ -1,4 +1,4 @@
-#include "crypto.hpp"
+#include "crypto/openssl.hpp"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>

@@ -1,4 +1,4 @@
-#include "mirelon/memory.hpp"
+#include "runtime/memory.hpp"
 
 #include <sys/mman.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "scratch_pool.hpp"
+#include "runtime/scratch_pool.hpp"
 
 #include <algorithm>
 #include <cstdlib>
@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "mirelon/memory.hpp"
-#include "mirelon/parallel.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/parallel.hpp"
 
 namespace mirelon {
 namespace {

@@ -4,10 +4,11 @@
 #include <cstring>
 #include <string>
 
-#include "mapping_blocks.hpp"
+#include "decrypt/inverse_tables.hpp"
+#include "kernels/byte_blocks.hpp"
 #include "mirelon/failure.hpp"
-#include "mirelon/memory.hpp"
-#include "mirelon/parallel.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/parallel.hpp"
 
 namespace mirelon {
 namespace {
@@ -116,7 +117,7 @@ std::size_t inv_data_length(ByteView pub_key, std::span<const ByteView> priv_key
   if (n == 0) fail_index_out_of_bounds(0, 0);
   const std::size_t len = blocks::common_length(data_sequences);
   // Inverting a key fails only for a table shorter than its entries.
-  if (table_len < 256)
+  if (table_len < kKeySize)
     for (ByteView key : priv_keys) invert_key(key, table_len);
   if (len == 0) return 0;
   // Every position would fail this check the same way, so it runs once.
@@ -125,7 +126,7 @@ std::size_t inv_data_length(ByteView pub_key, std::span<const ByteView> priv_key
                    table_len);
   }
   // A lone party has no second entry to restore.
-  if (table_len >= 256 && n == 1) fail_index_out_of_bounds(1, 1);
+  if (table_len >= kKeySize && n == 1) fail_index_out_of_bounds(1, 1);
   return len;
 }
 
@@ -141,7 +142,7 @@ void inv_data_into(ByteView pub_key, std::span<const ByteView> priv_keys,
   tables.reserve(n);
   for (ByteView key : priv_keys) tables.push_back(invert_key(key, table_len));
 
-  if (table_len < 256) {
+  if (table_len < kKeySize) {
     // Lookups may fall outside the short tables: restore position by position
     // in order, so the first failing position is the one reported.
     Bytes column(n);
@@ -178,6 +179,22 @@ std::vector<Bytes> inv_data(ByteView pub_key, std::span<const ByteView> priv_key
   }
   inv_data_into(pub_key, priv_keys, data_sequences, spans, table_len);
   return out;
+}
+
+std::vector<Bytes> inv_data(ByteView pub_key, std::span<const ByteView> priv_keys,
+                            std::span<const ByteView> data_sequences) {
+  return inv_data(pub_key, priv_keys, data_sequences, kKeySize);
+}
+
+std::size_t inv_data_length(ByteView pub_key, std::span<const ByteView> priv_keys,
+                            std::span<const ByteView> data_sequences) {
+  return inv_data_length(pub_key, priv_keys, data_sequences, kKeySize);
+}
+
+void inv_data_into(ByteView pub_key, std::span<const ByteView> priv_keys,
+                   std::span<const ByteView> data_sequences,
+                   std::span<const std::span<std::uint8_t>> out) {
+  inv_data_into(pub_key, priv_keys, data_sequences, out, kKeySize);
 }
 
 }  // namespace mirelon
