@@ -74,11 +74,4 @@ PyRef new_tuple(std::initializer_list<PyRef*> items) {
   return tuple;
 }
 
-PyRef new_bytes_list(std::span<const Bytes> items) {
-  PyRef list = created(PyList_New(static_cast<Py_ssize_t>(items.size())));
-  Py_ssize_t position = 0;
-  for (const Bytes& item : items) PyList_SetItem(list.get(), position++, new_bytes(item).release());
-  return list;
-}
-
 }  // namespace mirelon::py
