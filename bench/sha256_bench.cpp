@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "crypto/sha256_multi.hpp"
+#include "support/crypto_support.hpp"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "crypto/openssl.hpp"
+#include "support/crypto_support.hpp"
 #include "mirelon/failure.hpp"
 #include "mirelon/utils/keys.hpp"
 #include "utils/permutation.hpp"

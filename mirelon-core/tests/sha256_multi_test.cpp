@@ -6,6 +6,8 @@
 #include <random>
 #include <vector>
 
+#include "support/crypto_support.hpp"
+
 namespace mirelon::crypto {
 namespace {
 

@@ -13,7 +13,7 @@
 namespace mirelon {
 namespace {
 
-constexpr std::size_t kBlock = 4096;
+using blocks::kBlock;
 
 std::uint8_t at(ByteView table, std::uint8_t index) {
   if (index >= table.size()) fail_index_out_of_bounds(table.size(), index);
@@ -26,7 +26,7 @@ std::uint8_t at(ByteView table, std::uint8_t index) {
 // inverse table hold at least 256 entries, so no lookup can fail.
 void inv_block(const std::uint8_t* a, std::span<const Bytes> tables,
                std::span<const ByteView> mapped, std::size_t begin, std::size_t m,
-               std::span<const std::span<std::uint8_t>> out, blocks::Scratch& s) {
+               std::span<const std::span<std::uint8_t>> out, blocks::RunBuffers& s) {
   const std::size_t n = mapped.size();
   std::uint8_t* prefix = s.buffer(0);
   std::uint8_t* acc = s.buffer(1);
@@ -156,10 +156,10 @@ void inv_data_into(ByteView pub_key, std::span<const ByteView> priv_keys,
 
   const std::size_t block_count = (len + kBlock - 1) / kBlock;
   parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
-    if (blocks::inv_positions_fused(pub_key.data(), tables, data_sequences, first * kBlock,
+    if (blocks::inv_positions_wide(pub_key.data(), tables, data_sequences, first * kBlock,
                                     std::min(len, last * kBlock), out))
       return;
-    blocks::Scratch scratch(3, kBlock);
+    blocks::RunBuffers scratch(3, kBlock);
     for (std::size_t blk = first; blk < last; ++blk) {
       const std::size_t begin = blk * kBlock;
       inv_block(pub_key.data(), tables, data_sequences, begin, std::min(kBlock, len - begin), out,

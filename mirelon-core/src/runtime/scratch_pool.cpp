@@ -15,8 +15,7 @@ namespace {
 
 constexpr std::size_t kCacheMin = std::size_t{1} << 20;
 constexpr std::size_t kCacheMax = std::size_t{128} << 20;
-// Blocks are whole huge pages, aligned to them.
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
+// Blocks are whole huge pages (kHugePage), aligned to them.
 
 struct Block {
   std::uint8_t* data;
