@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "crypto/openssl.hpp"
-#include "support/crypto_support.hpp"
 #include "mirelon/failure.hpp"
 #include "mirelon/utils/keys.hpp"
+#include "support/crypto_support.hpp"
 #include "utils/permutation.hpp"
 
 // Known answers for key derivation: published ChaCha20 and HKDF vectors, the

@@ -5,8 +5,8 @@
 #include "involute/crumbs.hpp"
 #include "kernels/byte_blocks.hpp"
 #include "mirelon/failure.hpp"
-#include "runtime/memory.hpp"
 #include "mirelon/involute.hpp"
+#include "runtime/memory.hpp"
 #include "runtime/parallel.hpp"
 #include "runtime/scratch_pool.hpp"
 

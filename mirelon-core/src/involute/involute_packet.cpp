@@ -5,19 +5,19 @@
 #include <atomic>
 #include <bit>
 #include <cstring>
-#include <span>
 #include <memory>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
 #include "crypto/openssl.hpp"
+#include "crypto/sha256_multi.hpp"
 #include "involute/crumb_keys.hpp"
 #include "involute/crumbs.hpp"
-#include "runtime/scratch_array.hpp"
 #include "runtime/memory.hpp"
-#include "crypto/sha256_multi.hpp"
 #include "runtime/parallel.hpp"
+#include "runtime/scratch_array.hpp"
 
 namespace mirelon {
 namespace {
@@ -74,7 +74,8 @@ bool settle_tie(ByteView packet, std::size_t c, ByteView salt, const crypto::Dig
 // read per chunk, which the processor overlaps far better than two dependent
 // ones: about half the time of gathering in one loop.
 template <class Index>
-ScratchArray<Index> source_chunks(const CrumbKeys& keys, const KeyLayout& layout, std::size_t grain) {
+ScratchArray<Index> source_chunks(const CrumbKeys& keys, const KeyLayout& layout,
+                                  std::size_t grain) {
   // Far ahead: for a packet larger than the caches each read waits on memory.
   constexpr std::size_t kAhead = 128;
   ScratchArray<Index> source = ScratchArray<Index>(keys.size());

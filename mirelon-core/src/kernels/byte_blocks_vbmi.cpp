@@ -2,8 +2,8 @@
 // (AVX-512 VBMI): every position's chain runs in registers, 64 positions at a
 // time, so each input byte is read once and each output byte written once.
 
-#include "runtime/kernel_choice.hpp"
 #include "kernels/byte_blocks.hpp"
+#include "runtime/kernel_choice.hpp"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 

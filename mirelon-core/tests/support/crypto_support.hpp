@@ -4,8 +4,8 @@
 // against the reference vectors, and a whole multi-message SHA-256 batch in
 // one call.
 
-#include <openssl/params.h>
 #include <openssl/kdf.h>
+#include <openssl/params.h>
 
 #include <cstddef>
 #include <cstdint>
