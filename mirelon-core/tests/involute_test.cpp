@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto.hpp"
+#include "crypto/openssl.hpp"
 #include "mirelon/failure.hpp"
 #include "mirelon/involute.hpp"
 

@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "crypto.hpp"
+#include "crypto/openssl.hpp"
 #include "mirelon/failure.hpp"
 #include "mirelon/utils/keys.hpp"
-#include "mirelon/utils/permutation.hpp"
+#include "support/crypto_support.hpp"
+#include "utils/permutation.hpp"
 
 // Known answers for key derivation: published ChaCha20 and HKDF vectors, the
 // bounded draw, and keys from the Python model (written by

@@ -2,7 +2,7 @@
 
 
 #include "mirelon/failure.hpp"
-#include "mirelon/parallel.hpp"
+#include "runtime/parallel.hpp"
 
 namespace mirelon {
 namespace {

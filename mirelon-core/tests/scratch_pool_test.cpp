@@ -1,4 +1,4 @@
-#include "scratch_pool.hpp"
+#include "runtime/scratch_pool.hpp"
 
 #include <gtest/gtest.h>
 
