@@ -85,3 +85,13 @@ else
   (cd "$work" && "$work/venv/bin/python" "$root/examples/demo.py" >/dev/null && "$work/venv/bin/python" smoke.py) ||
     exit 1
 fi
+
+# The sdist: nothing from build trees or venvs, and every source file the
+# CMake project names is in it (configuring and generating checks that).
+sdist=$(echo "$root"/dist/mirelon_core_py-*.tar.gz)
+stray=$(tar tzf "$sdist" | cut -d/ -f2 | grep -E '^(build|dist|\.venv.*)$' | sort -u || true)
+[ -z "$stray" ] || { echo "the sdist holds $stray" >&2; exit 1; }
+mkdir "$work/sdist" && tar xzf "$sdist" -C "$work/sdist"
+cmake -S "$work"/sdist/mirelon_core_py-* -B "$work/sdist-build" -G Ninja -DMIRELON_BUILD_PYTHON=ON \
+  -DPython_EXECUTABLE="$root/.venv/bin/python" >/dev/null
+echo "$(basename "$sdist"): $(du -k "$sdist" | cut -f1) KiB, $(tar tzf "$sdist" | grep -vc '/$') files, configures"
