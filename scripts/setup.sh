@@ -43,8 +43,8 @@ rm -rf dist build/raw-wheel
   -w build/raw-wheel .
 # auditwheel copies the libraries it may not assume on the target into
 # mirelon_core_py.libs/ and tags the wheel with the oldest manylinux it fits.
-repair_log=$(PATH="$PWD/.venv/bin:$PATH" .venv/bin/auditwheel repair -w dist build/raw-wheel/*.whl 2>&1) ||
-  { echo "$repair_log" >&2; exit 1; }
+repair_log=$(PATH="$PWD/.venv/bin:$PATH" .venv/bin/auditwheel repair -w dist \
+  build/raw-wheel/*.whl 2>&1) || { echo "$repair_log" >&2; exit 1; }
 wheel=$(echo dist/mirelon_core_py-*-manylinux_*.whl)
 for venv in .venv .venv-numpy1; do
   "$venv/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps \

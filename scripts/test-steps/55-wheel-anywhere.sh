@@ -12,7 +12,9 @@ raw_wheel=$(echo "$root"/build/raw-wheel/mirelon_core_py-*-linux_x86_64.whl)
 
 tag=$("$root/.venv/bin/auditwheel" show "$wheel" | tr '\n' ' ' |
   sed -n 's/.*consistent with the following platform tag: "\([^"]*\)".*/\1/p')
-bundled=$("$root/.venv/bin/python" -m zipfile -l "$wheel" | awk '$1 ~ /^mirelon_core_py\.libs\/./ {print $1}')
+[[ $tag == manylinux_* ]] || { echo "auditwheel show: no manylinux tag for $wheel" >&2; exit 1; }
+bundled=$("$root/.venv/bin/python" -m zipfile -l "$wheel" |
+  awk '$1 ~ /^mirelon_core_py\.libs\/./ {print $1}')
 echo "$(basename "$wheel"): $(du -k "$wheel" | cut -f1) KiB, auditwheel: $tag, bundles" $bundled
 
 "${PYTHON:-python3}" -m venv "$work/venv"
@@ -23,41 +25,49 @@ echo "$(basename "$wheel"): $(du -k "$wheel" | cut -f1) KiB, auditwheel: $tag, b
 # The files the raw extension's libtbb and libcrypto entries resolve to here.
 raw_module=$(echo "$work"/raw/mirelon_core_py*.so)
 system_libraries=()
-for needed in $(objdump -p "$raw_module" | awk '$1 == "NEEDED" && $2 ~ /^lib(tbb|crypto)\./ {print $2}'); do
+needed_libraries=$(objdump -p "$raw_module" |
+  awk '$1 == "NEEDED" && $2 ~ /^lib(tbb|crypto)\./ {print $2}')
+for needed in $needed_libraries; do
   path=$(ldconfig -p | awk -v lib="$needed" '$1 == lib && /x86-64/ {print $NF; exit}')
   [ -n "$path" ] || { echo "no system copy of $needed found by ldconfig" >&2; exit 1; }
   system_libraries+=("$(realpath "$path")")
 done
-((${#system_libraries[@]} == 2)) || { echo "expected libtbb and libcrypto, got: ${system_libraries[*]}" >&2; exit 1; }
+((${#system_libraries[@]} == 2)) ||
+  { echo "expected libtbb and libcrypto, got: ${system_libraries[*]}" >&2; exit 1; }
 
 cat >"$work/smoke.py" <<'EOF'
 """Imports the installed module, checks that libtbb and libcrypto come from the
 wheel, and makes a mapping round trip (worker pool) and key derivation (libcrypto)."""
 import importlib.metadata
-import sys
 
 import numpy as np
 
 import mirelon_core_py as m
 
-loaded = {line.split()[-1] for line in open("/proc/self/maps") if "libtbb" in line or "libcrypto" in line}
+maps = open("/proc/self/maps").read().splitlines()
+loaded = {line.split()[-1] for line in maps if "libtbb" in line or "libcrypto" in line}
 foreign = [path for path in loaded if "/mirelon_core_py.libs/" not in path]
 assert len(loaded) == 2 and not foreign, sorted(loaded)
 seed = np.frombuffer(bytes(range(32)), dtype=np.uint8)
 pub_key = np.frombuffer(m.gen_key("group", "public", seed), dtype=np.uint8)
 priv_keys = [np.frombuffer(m.gen_key(p, "private", seed), dtype=np.uint8) for p in ("a", "b", "c")]
 data = [np.random.default_rng(j).integers(0, 256, 1 << 22, dtype=np.uint8) for j in range(3)]
-mapped = [np.frombuffer(m.map_data(pub_key, priv_keys[j], j, data), dtype=np.uint8) for j in range(3)]
+mapped = [np.frombuffer(m.map_data(pub_key, key, j, data), dtype=np.uint8)
+          for j, key in enumerate(priv_keys)]
 assert m.inv_data(pub_key, priv_keys, mapped) == [d.tobytes() for d in data]
-print(f"smoke: mirelon-core-py {importlib.metadata.version('mirelon-core-py')} from {m.__file__}",
-      f"with {', '.join(sorted(p.rsplit('/', 1)[1] for p in loaded))}; 3 x 4 MiB mapped and restored")
+names = ", ".join(sorted(path.rsplit("/", 1)[1] for path in loaded))
+version = importlib.metadata.version("mirelon-core-py")
+print(f"smoke: mirelon-core-py {version} from {m.__file__} with {names};",
+      "3 x 4 MiB mapped and restored")
 EOF
 
 # Runs as root in its own mount namespace: the bind mounts vanish with it.
 cat >"$work/hidden.sh" <<'EOF'
 set -euo pipefail
 work=$1 root=$2; shift 2
-for library in "$@"; do mount --bind /dev/null "$library"; done
+for library in "$@"; do
+  mount --bind /dev/null "$library" && [ ! -s "$library" ]  # now empty
+done
 cd "$work"
 if out=$(PYTHONPATH="$work/raw" "$work/venv/bin/python" -c "import mirelon_core_py" 2>&1); then
   echo "the raw wheel imported with $* hidden: the hiding does not work" >&2; exit 1
@@ -73,17 +83,20 @@ EOF
 echo "hiding: ${system_libraries[*]}"
 if [ "$(id -u)" -ne 0 ]; then
   reason="not root"
-elif ! unshare -m --propagation private true 2>/dev/null; then
-  reason="unshare -m is not allowed here"
+elif ! unshare -m --propagation private \
+    mount --bind /dev/null "${system_libraries[0]}" 2>/dev/null; then
+  reason="a private mount namespace with bind mounts is not allowed here"
 else
   reason=""
 fi
 if [ -z "$reason" ]; then
   unshare -m --propagation private bash "$work/hidden.sh" "$work" "$root" "${system_libraries[@]}"
 else
-  echo "SKIPPED: the hidden-library run ($reason); running the repaired wheel with the system libraries visible"
-  (cd "$work" && "$work/venv/bin/python" "$root/examples/demo.py" >/dev/null && "$work/venv/bin/python" smoke.py) ||
-    exit 1
+  echo "SKIPPED: the hidden-library run ($reason);" \
+    "the repaired wheel runs with the system libraries visible"
+  cd "$work"
+  "$work/venv/bin/python" "$root/examples/demo.py" >/dev/null
+  "$work/venv/bin/python" smoke.py
 fi
 
 # The sdist: nothing from build trees or venvs, and every source file the
@@ -94,4 +107,5 @@ stray=$(tar tzf "$sdist" | cut -d/ -f2 | grep -E '^(build|dist|\.venv.*)$' | sor
 mkdir "$work/sdist" && tar xzf "$sdist" -C "$work/sdist"
 cmake -S "$work"/sdist/mirelon_core_py-* -B "$work/sdist-build" -G Ninja -DMIRELON_BUILD_PYTHON=ON \
   -DPython_EXECUTABLE="$root/.venv/bin/python" >/dev/null
-echo "$(basename "$sdist"): $(du -k "$sdist" | cut -f1) KiB, $(tar tzf "$sdist" | grep -vc '/$') files, configures"
+files=$(tar tzf "$sdist" | grep -vc '/$')
+echo "$(basename "$sdist"): $(du -k "$sdist" | cut -f1) KiB, $files files, configures"
