@@ -80,7 +80,7 @@ echo "demo (repaired wheel, libraries hidden): $(grep -c . "$work/demo.log") lin
 "$work/venv/bin/python" "$work/smoke.py"
 EOF
 
-echo "hiding: ${system_libraries[*]}"
+echo "system copies to hide: ${system_libraries[*]}"
 if [ "$(id -u)" -ne 0 ]; then
   reason="not root"
 elif ! unshare -m --propagation private \
