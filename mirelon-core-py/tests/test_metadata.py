@@ -17,8 +17,9 @@ needs_dist = pytest.mark.skipif(DIST is None, reason="mirelon-core-py is not ins
 
 
 def project_version():
-    text = (ROOT / "pyproject.toml").read_text(encoding="utf-8")
-    return re.search(r'^version = "([^"]+)"$', text, re.M).group(1)
+    """The CMake project's version, which the wheel's metadata is read from."""
+    text = (ROOT / "CMakeLists.txt").read_text(encoding="utf-8")
+    return re.search(r"^project\(mirelon_core VERSION ([0-9.]+)", text, re.M).group(1)
 
 
 @needs_dist

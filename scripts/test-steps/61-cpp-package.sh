@@ -11,4 +11,11 @@ cmake --install "$work/core" --prefix "$work/prefix" >/dev/null
 cmake -S "$root/examples/cpp" -B "$work/consumer" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
 cmake --build "$work/consumer" >/dev/null
 "$work/consumer/chunk_and_blob"
+# The C++ package and the Python distribution carry one version.
+cmake_version=$(sed -n 's/^set(PACKAGE_VERSION "\(.*\)")$/\1/p' \
+  "$work"/prefix/lib*/cmake/mirelon_core/mirelon_core-config-version.cmake)
+python_version=$("$root/.venv/bin/python" -c 'import importlib.metadata as m; print(m.version("mirelon-core-py"))')
+[ "$cmake_version" = "$python_version" ] ||
+  { echo "CMake package $cmake_version, Python distribution $python_version" >&2; exit 1; }
+echo "version $cmake_version (CMake package config and Python metadata)"
 echo "installed: $(cd "$work/prefix" && find . -type f | sort | tr '\n' ' ')"
