@@ -18,10 +18,10 @@ namespace {
 // Chunks hashed ahead of their insertion, so that their slots can be fetched
 // from memory while the previous ones are inserted.
 constexpr std::size_t kBatch = 16;
-// Below this many chunks one worker does the whole pass.
-constexpr std::uint64_t kParallelChunks = std::uint64_t{1} << 15;
+// The first this many chunks of a pass are inserted on the calling thread.
+constexpr std::uint64_t kParallelChunks = std::uint64_t{1} << 18;
 // Slots per chunk: a load of one half keeps probe runs short.
-constexpr std::uint64_t kSlotsPerChunk = 2;
+constexpr std::uint64_t kSlotsPerChunk = 3;
 // At most this many parts (a power of two).
 constexpr std::size_t kMaxParts = 16;
 // Tables from this size on get a mapping of their own, advised for huge
@@ -35,39 +35,46 @@ std::uint64_t high_product(std::uint64_t a, std::uint64_t b) {
 }
 
 std::size_t part_count(std::uint64_t chunks) {
-  if (chunks < kParallelChunks) return 1;
+  if (chunks <= kParallelChunks) return 1;
   return std::bit_floor(std::min(parallel::worker_count(), kMaxParts));
 }
 
-// One part of the table for one chunk size. A slot holds the chunk's index
-// plus one (0 = empty) in its low bits and, in the bits the index leaves free,
-// a tag of the hash, so that the bytes of two chunks are compared only when
-// their tags agree. A chunk belongs to the part its top hash bits name and
-// starts probing where its remaining bits point, wrapping within the part.
+// The table for one chunk size, as seen by one worker: either one part of it
+// or all parts at once. A slot holds the chunk's index plus one (0 = empty)
+// in its low bits and, in the bits the index leaves free, a tag of the hash,
+// so that the bytes of two chunks are compared only when their tags agree. A
+// chunk belongs to the part its top hash bits name and starts probing where
+// its remaining bits point, wrapping within the part: two equal chunks always
+// meet in the same part.
 template <class Slot, class Hash>
-struct Part {
+struct TableView {
+  static constexpr std::uint64_t kAllParts = ~std::uint64_t{0};
+
   const std::uint8_t* base;
   std::uint64_t size;   // chunk size
   std::uint64_t count;  // chunks
-  Slot* slots;
-  std::uint64_t capacity;
+  Slot* table;
+  std::uint64_t part_capacity;
   unsigned part_bits;
-  std::uint64_t part;
+  std::uint64_t only_part;  // kAllParts, or the one part this view handles
   unsigned index_bits;
   std::uint64_t index_mask;
   std::uint64_t tag_mask;
   ChunkHashKey key;
 
   struct Pending {
+    Slot* part;
     std::uint64_t home;
     Slot value;
   };
 
-  // The chunk's home slot and slot value, when it belongs to this part.
+  // The chunk's part, home slot and slot value, when the view handles it.
   bool place(std::uint64_t i, Pending& out) const {
     const std::uint64_t h = Hash::hash(key, base + i * size, size);
-    if (part_bits != 0 && (h >> (64 - part_bits)) != part) return false;
-    out.home = high_product(h << part_bits, capacity);
+    const std::uint64_t part = part_bits == 0 ? 0 : h >> (64 - part_bits);
+    if (only_part != kAllParts && part != only_part) return false;
+    out.part = table + part * part_capacity;
+    out.home = high_product(h << part_bits, part_capacity);
     out.value = static_cast<Slot>(((h & tag_mask) << index_bits) | (i + 1));
     return true;
   }
@@ -80,69 +87,70 @@ struct Part {
   }
 
   // Inserts the value; false when an equal chunk is there already.
-  bool insert(const Pending& p) {
+  bool insert(const Pending& p) const {
     for (std::uint64_t at = p.home;;) {
-      const Slot held = slots[at];
+      const Slot held = p.part[at];
       if (held == 0) {
-        slots[at] = p.value;
+        p.part[at] = p.value;
         return true;
       }
       if (same_chunk(held, p.value)) return false;
-      if (++at == capacity) at = 0;
+      if (++at == part_capacity) at = 0;
     }
   }
 
   // Removes a value inserted last among those still held, if it is there.
-  void remove(const Pending& p) {
+  void remove(const Pending& p) const {
     for (std::uint64_t at = p.home;;) {
-      const Slot held = slots[at];
+      const Slot held = p.part[at];
       if (held == 0) return;
       if (held == p.value) {
-        slots[at] = 0;
+        p.part[at] = 0;
         return;
       }
-      if (++at == capacity) at = 0;
+      if (++at == part_capacity) at = 0;
     }
   }
 
-  // Inserts this part's chunks in position order until a repeat or a stop,
-  // and raises `stop` on a repeat. `reached` is where it got to.
-  void find_repeat(std::atomic<bool>& stop, std::uint64_t& reached) {
+  // Inserts the view's chunks in [from, to) in position order until a repeat
+  // or a stop, and raises `stop` on a repeat. Returns where it got to.
+  std::uint64_t find_repeat(std::atomic<bool>& stop, std::uint64_t from, std::uint64_t to) const {
     Pending batches[2][kBatch];
     std::size_t filled[2] = {0, 0};
-    auto gather = [&](std::uint64_t from, int b) {
-      const std::uint64_t end = std::min(count, from + kBatch);
+    auto gather = [&](std::uint64_t first, int b) {
+      const std::uint64_t end = std::min(to, first + kBatch);
       std::size_t m = 0;
-      for (std::uint64_t i = from; i < end; ++i)
-        if (place(i, batches[b][m])) __builtin_prefetch(&slots[batches[b][m++].home], 1);
+      for (std::uint64_t i = first; i < end; ++i)
+        if (place(i, batches[b][m])) {
+          __builtin_prefetch(batches[b][m].part + batches[b][m].home, 1);
+          ++m;
+        }
       filled[b] = m;
     };
-    gather(0, 0);
-    for (std::uint64_t at = 0; at < count; at += kBatch) {
-      const int now = static_cast<int>((at / kBatch) & 1);
-      if (stop.load(std::memory_order_relaxed)) {
-        reached = at;
-        return;
-      }
-      if (at + kBatch < count) gather(at + kBatch, now ^ 1);
+    gather(from, 0);
+    for (std::uint64_t at = from; at < to; at += kBatch) {
+      const int now = static_cast<int>(((at - from) / kBatch) & 1);
+      if (stop.load(std::memory_order_relaxed)) return at;
+      if (at + kBatch < to) gather(at + kBatch, now ^ 1);
       for (std::size_t j = 0; j < filled[now]; ++j) {
         if (!insert(batches[now][j])) {
           stop.store(true, std::memory_order_relaxed);
-          reached = std::min(count, at + kBatch);
-          return;
+          return std::min(to, at + kBatch);
         }
       }
     }
-    reached = count;
+    return to;
   }
 
-  // Leaves the part empty after a pass that stopped at `reached`: removes the
-  // inserted chunks newest first, which undoes each insertion exactly, or
-  // clears the part when that costs less than hashing them again.
-  void empty(std::uint64_t reached) {
-    const std::uint64_t inserted_bound = reached >> part_bits;
-    if (inserted_bound * 16 > capacity) {
-      std::memset(slots, 0, capacity * sizeof(Slot));
+  // Leaves the view's slots empty after a pass that stopped at `reached`:
+  // removes the inserted chunks newest first, which undoes each insertion
+  // exactly, or clears the slots when that costs less than hashing again.
+  void empty(std::uint64_t reached) const {
+    const bool all = only_part == kAllParts;
+    const std::uint64_t slots = all ? part_capacity << part_bits : part_capacity;
+    const std::uint64_t inserted = all ? reached : reached >> part_bits;
+    if (inserted * 16 > slots) {
+      std::memset(all ? table : table + only_part * part_capacity, 0, slots * sizeof(Slot));
       return;
     }
     Pending p;
@@ -151,6 +159,10 @@ struct Part {
   }
 };
 
+// A pass starts on the calling thread: most chunk sizes that fail do so
+// within the first chunks, and waking workers for them costs more than the
+// search. Only a pass that gets past kParallelChunks goes on in parallel,
+// one worker per part.
 template <class Slot, class Hash>
 bool distinct_in(Slot* table, ByteView packet, std::uint64_t size) {
   const std::uint64_t count = packet.size() / size;
@@ -162,26 +174,34 @@ bool distinct_in(Slot* table, ByteView packet, std::uint64_t size) {
   const std::uint64_t index_mask =
       index_bits >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << index_bits) - 1;
   const std::uint64_t tag_mask = tag_bits == 0 ? 0 : (std::uint64_t{1} << tag_bits) - 1;
-
-  auto part_at = [&](std::size_t p) {
-    return Part<Slot, Hash>{packet.data(), size,      count,      table + p * part_capacity,
-                            part_capacity, part_bits, p,          index_bits,
-                            index_mask,    tag_mask,  chunk_hash_key()};
+  using View = TableView<Slot, Hash>;
+  // Each worker gets a copy of its own: the slots it writes cannot alias the
+  // copy, so the fields stay in registers.
+  auto view = [&](std::uint64_t only) {
+    return View{packet.data(), size,     count,      table,    part_capacity,   part_bits,
+                only,          index_bits, index_mask, tag_mask, chunk_hash_key()};
   };
+
   std::atomic<bool> stop{false};
-  std::uint64_t reached[kMaxParts] = {};
+  const View whole = view(View::kAllParts);
+  const std::uint64_t prefix = std::min(count, kParallelChunks);
+  const std::uint64_t reached = whole.find_repeat(stop, 0, prefix);
+  if (stop.load()) {
+    whole.empty(reached);
+    return false;
+  }
+  if (reached == count) return true;
+  std::uint64_t part_reached[kMaxParts] = {};
   parallel::for_ranges(parts, 1, [&](std::size_t begin, std::size_t end) {
-    // A copy of its own per worker: the slots the loop writes cannot alias it,
-    // so its fields stay in registers.
     for (std::size_t p = begin; p < end; ++p) {
-      Part<Slot, Hash> part = part_at(p);
-      part.find_repeat(stop, reached[p]);
+      const View mine = view(p);
+      part_reached[p] = mine.find_repeat(stop, prefix, count);
     }
   });
   if (!stop.load()) return true;
   // The next chunk size starts from an empty table.
   parallel::for_ranges(parts, 1, [&](std::size_t begin, std::size_t end) {
-    for (std::size_t p = begin; p < end; ++p) part_at(p).empty(reached[p]);
+    for (std::size_t p = begin; p < end; ++p) view(p).empty(part_reached[p]);
   });
   return false;
 }
