@@ -68,15 +68,16 @@ struct TableView {
     Slot value;
   };
 
-  // The chunk's part, home slot and slot value, when the view handles it.
+  // The chunk's part, home slot and slot value; true when the view handles
+  // it. Fills `out` either way: half the chunks of a part view are not its
+  // own, at random, and a branch on that would be mispredicted half the time.
   bool place(std::uint64_t i, Pending& out) const {
     const std::uint64_t h = Hash::hash(key, base + i * size, size);
     const std::uint64_t part = part_bits == 0 ? 0 : h >> (64 - part_bits);
-    if (only_part != kAllParts && part != only_part) return false;
     out.part = table + part * part_capacity;
     out.home = high_product(h << part_bits, part_capacity);
     out.value = static_cast<Slot>(((h & tag_mask) << index_bits) | (i + 1));
-    return true;
+    return (only_part == kAllParts) | (part == only_part);
   }
 
   std::uint64_t index_of(Slot value) const { return (value & index_mask) - 1; }
@@ -120,11 +121,14 @@ struct TableView {
     auto gather = [&](std::uint64_t first, int b) {
       const std::uint64_t end = std::min(to, first + kBatch);
       std::size_t m = 0;
-      for (std::uint64_t i = first; i < end; ++i)
-        if (place(i, batches[b][m])) {
-          __builtin_prefetch(batches[b][m].part + batches[b][m].home, 1);
-          ++m;
-        }
+      for (std::uint64_t i = first; i < end; ++i) {
+        Pending& next = batches[b][m];
+        const bool own = place(i, next);
+        // Another part's slots are never fetched: they belong to another
+        // worker's cache.
+        __builtin_prefetch(own ? next.part + next.home : table, 1);
+        m += own;
+      }
       filled[b] = m;
     };
     gather(from, 0);
