@@ -365,7 +365,7 @@ def report(by_threads):
                 continue
             two = lookup(by_threads[2], row["name"], row["size"])
             print(f"  {row['name']:34} {row['size'] // MiB:>4}M  {row['seconds'] / two:5.2f}")
-        sizes = sorted({r["size"] for r in by_threads[1] if r["size"]})
+        sizes = sorted({r["size"] for r in by_threads[1] if r["size"] and r["group"] != "search"})
         if len(sizes) > 1:
             lo, hi = sizes[0], sizes[-1]
             print(f"\ntime at {hi // MiB} MiB / time at {lo // MiB} MiB (linear: {hi // lo})")
