@@ -3,8 +3,9 @@
 // bytes and more: a flat open-addressing table of chunk indices. One table
 // serves every chunk size a search tries: it is allocated for the first (and
 // largest) chunk count, and each chunk size that finds a repeat leaves it
-// empty again by removing only what it inserted (or clearing it outright when
-// that is cheaper). Allocation failure throws std::bad_alloc.
+// empty again, by removing only what it inserted when that was little, else
+// by clearing it (whole pages of a large table go back to the system).
+// Allocation failure throws std::bad_alloc.
 
 #include <cstddef>
 #include <cstdint>
@@ -15,25 +16,32 @@ namespace mirelon {
 
 class ChunkTable {
  public:
-  ChunkTable() = default;
-  ChunkTable(const ChunkTable&) = delete;
-  ChunkTable& operator=(const ChunkTable&) = delete;
-  ~ChunkTable();
-
   // True when the packet's size / c chunks are pairwise distinct. Needs
-  // c >= 4, c dividing the size, and at least two chunks. Where the work is
-  // large the pool's workers share it, each owning the part of the table its
-  // hashes select, and all of them stop at the first repeat found.
+  // c >= 4, c dividing the size, and at least two chunks. A pass beyond its
+  // first chunks is shared by the pool's workers, each taking a run of
+  // positions and claiming slots by compare-and-swap; all of them stop at the
+  // first repeat found.
   bool distinct(ByteView packet, std::uint64_t c);
+
+  // The table's memory: zero wherever no chunk is held.
+  struct Slots {
+    Slots() = default;
+    Slots(const Slots&) = delete;
+    Slots& operator=(const Slots&) = delete;
+    ~Slots();
+    // Zeroes the first `bytes`, handing whole pages of a mapping back.
+    void clear(std::size_t bytes);
+
+    void* data = nullptr;
+    void* mapping = nullptr;  // large tables: their own mapping
+    std::size_t mapped_bytes = 0;
+  };
 
  private:
   void reserve(std::uint64_t count);
 
-  void* slots_ = nullptr;
-  void* mapping_ = nullptr;     // large tables: their own mapping
-  std::size_t mapped_bytes_ = 0;
-  std::uint64_t capacity_ = 0;  // slots allocated
-  bool wide_ = false;           // 64-bit slots (chunk counts of 2^32 - 1 and more)
+  Slots slots_;
+  bool wide_ = false;  // 64-bit slots (chunk counts of 2^32 - 1 and more)
 };
 
 }  // namespace mirelon
