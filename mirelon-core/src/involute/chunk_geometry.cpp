@@ -101,7 +101,8 @@ std::uint64_t get_chunk_size_min(ByteView packet, std::uint64_t min_size) {
   const std::uint64_t half = n / 2;
   if (min_size > half) return n;
   // Candidate 0 comes first, and n % 0 is undefined.
-  if (min_size == 0) throw InternalFailure("attempt to calculate the remainder with a divisor of zero");
+  if (min_size == 0)
+    throw InternalFailure("attempt to calculate the remainder with a divisor of zero");
   ChunkTable table;
   auto usable = [&](std::uint64_t c) {
     return uses_bitmap(c, n / c) ? distinct_by_bitmap(packet, c) : table.distinct(packet, c);

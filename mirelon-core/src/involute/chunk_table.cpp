@@ -169,14 +169,14 @@ bool distinct_in(ChunkTable::Slots& table, ByteView packet, std::uint64_t size) 
   if (reached == count) return true;
   const std::size_t workers = parallel::worker_count();
   const std::uint64_t rest = count - prefix;
+  auto edge = [&](std::size_t k) {
+    return prefix + static_cast<std::uint64_t>(static_cast<unsigned __int128>(rest) * k / workers);
+  };
   parallel::for_ranges(workers, 1, [&](std::size_t begin, std::size_t end) {
     // A copy per worker: the slots it writes cannot alias the copy, so the
     // fields stay in registers.
     const TableView<Slot, Hash> mine = view;
     for (std::size_t w = begin; w < end; ++w) {
-      auto edge = [&](std::size_t k) {
-        return prefix + static_cast<std::uint64_t>(static_cast<unsigned __int128>(rest) * k / workers);
-      };
       if (workers == 1)
         mine.template find_repeat<false>(stop, edge(w), edge(w + 1));
       else
