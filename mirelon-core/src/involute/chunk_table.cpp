@@ -29,6 +29,10 @@ constexpr std::uint64_t kSlotsPerChunk = 3;
 // insertion would miss the TLB and fault in a page of its own.
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 constexpr std::size_t kMappedTable = 2 * kHugePage;
+// Except beyond this size: a chunk size that fails after a million chunks or
+// so would fault in every huge page of such a table (for 4 GiB of 5-byte
+// chunks, 10 GB), and small pages keep that to the pages it reached.
+constexpr std::size_t kLargestHugeTable = std::size_t{1} << 30;
 
 std::uint64_t high_product(std::uint64_t a, std::uint64_t b) {
   return static_cast<std::uint64_t>((static_cast<unsigned __int128>(a) * b) >> 64);
@@ -236,7 +240,7 @@ void ChunkTable::reserve(std::uint64_t count) {
   slots_.mapped_bytes = mapped;
   const auto at = reinterpret_cast<std::uintptr_t>(mapping);
   slots_.data = reinterpret_cast<void*>((at + kHugePage - 1) & ~(kHugePage - 1));
-  madvise(slots_.data, bytes, MADV_HUGEPAGE);
+  if (bytes <= kLargestHugeTable) madvise(slots_.data, bytes, MADV_HUGEPAGE);
 }
 
 bool ChunkTable::distinct(ByteView packet, std::uint64_t c) {
