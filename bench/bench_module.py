@@ -10,6 +10,12 @@ speedup from one to two threads, and plots throughput against size.
     python bench/bench_module.py                 # 1, 16 and 64 MiB
     python bench/bench_module.py --quick         # 1 and 16 MiB, fewer runs
     python bench/bench_module.py --plot out.png  # where the plot goes
+    python bench/bench_module.py --search-memory 256,4100  # peak memory of the search
+
+The chunk-size search is timed over fixed shapes beside a plain one-thread
+C loop (bench/chunk_search_reference.c, built here with `cc -O2 -shared`)
+on the same bytes; packets crafted to collide under an unkeyed mix are timed
+against a random packet of the same size.
 
 The bound of an involution is the lower bound for this kind of machine
 (2 cores with SHA-NI) scaled by this run's SHA-256 speed against 1.72 GB/s.
@@ -18,13 +24,16 @@ The bound of an involution is the lower bound for this kind of machine
 from __future__ import annotations
 
 import argparse
+import ctypes
 import hashlib
 import json
 import mmap
 import os
+import resource
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 MiB = 1 << 20
@@ -82,6 +91,100 @@ def distinct_packet(np, size, chunk):
         view = packet[: count * chunk].reshape(count, chunk)
         view[:, :4] = np.arange(count, dtype=">u4").view(np.uint8).reshape(count, 4)
     return packet
+
+
+def reference_search():
+    """The C loop of bench/chunk_search_reference.c, built into a temporary
+    directory: (packet, min_size) -> chunk size."""
+    source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "chunk_search_reference.c")
+    library = os.path.join(tempfile.mkdtemp(prefix="chunk-search-"), "reference.so")
+    subprocess.run(["cc", "-O2", "-shared", "-fPIC", "-o", library, source], check=True)
+    search = ctypes.CDLL(library).reference_chunk_size
+    search.restype = ctypes.c_uint64
+    search.argtypes = [ctypes.c_void_p, ctypes.c_uint64, ctypes.c_uint64]
+    return lambda packet, min_size: search(packet.ctypes.data, packet.size, min_size)
+
+
+MIX = 0x9E3779B97F4A7C15
+
+
+def colliding_chunks(np, count, mix):
+    """16-byte chunks, all distinct, that all reach slot 0 of any power-of-two
+    table under `mix` = the C loop's unkeyed multiply-xorshift over two
+    words: the second word of chunk j is solved so that the final hash is j << 40."""
+    u64 = np.uint64
+
+    def step(h, word):
+        h = (h ^ word) * u64(mix)
+        return h ^ (h >> u64(32))
+
+    with np.errstate(over="ignore"):
+        first = np.arange(count, dtype=np.uint64)
+        h1 = step(np.full(count, 16, dtype=np.uint64), first)
+        target = first << u64(40)
+        h2 = target ^ (target >> u64(32))  # x ^ (x >> 32) is its own inverse
+        inverse = pow(mix, -1, 1 << 64)
+        second = h1 ^ (h2 * u64(inverse))
+    return np.stack([first, second], axis=1).view(np.uint8).ravel()
+
+
+def search_shapes(np):
+    """(label, packet, min_size) for the chunk-size search."""
+    rng = np.random.default_rng(5)
+    rand_1m = rng.integers(0, 256, MiB, dtype=np.uint8)
+    rand_16m = rng.integers(0, 256, 16 * MiB, dtype=np.uint8)
+    counter = np.arange(MiB // 8, dtype=np.int64).view(np.uint8)
+    odd = rng.integers(0, 256, 720720, dtype=np.uint8)  # 240 divisors
+    signal = np.sin(np.arange(MiB // 4) / 2000.0) * 20 + np.cumsum(rng.normal(0, 0.01, MiB // 4))
+    readings = np.round(signal, 2).astype(np.float32).view(np.uint8)
+    shapes = []
+    for min_size in (4, 16):
+        shapes += [(f"random 1M min={min_size}", rand_1m, min_size),
+                   (f"int64 counter 1M min={min_size}", counter, min_size),
+                   (f"random 720720 B min={min_size}", odd, min_size),
+                   (f"random 16M min={min_size}", rand_16m, min_size),
+                   (f"float32 readings 1M min={min_size}", readings, min_size)]
+    # Chunks of 8 zero bytes and a counter collide under the multiply-mix
+    # without its key; the others under the C loop's hash.
+    zeros_counter = np.zeros((MiB, 2), dtype=np.uint64)
+    zeros_counter[:, 1] = np.arange(MiB)
+    crafted = [("crafted, unkeyed mix 16M min=16", zeros_counter.view(np.uint8).ravel()),
+               ("crafted, C loop hash 16M min=16", colliding_chunks(np, MiB, MIX))]
+    return shapes, crafted, rand_16m
+
+
+def time_search(np, m, repeat, record):
+    reference = reference_search()
+    shapes, crafted, rand_16m = search_shapes(np)
+    for label, packet, min_size in shapes:
+        ours = m.get_chunk_size_min(packet, min_size)
+        theirs = reference(packet, min_size)
+        assert ours == theirs, (label, ours, theirs)
+        ref_time = median_time(lambda: reference(packet, min_size), repeat)
+        record("search", f"search {label}", packet.size,
+               lambda: median_time(lambda: m.get_chunk_size_min(packet, min_size), repeat),
+               reference=ref_time, result=int(ours))
+    random_time = median_time(lambda: m.get_chunk_size_min(rand_16m, 16), repeat)
+    for label, packet in crafted:
+        record("search", f"search {label}", packet.size,
+               lambda: median_time(lambda: m.get_chunk_size_min(packet, 16), repeat),
+               reference=random_time, result=int(m.get_chunk_size_min(packet, 16)))
+
+
+def search_memory(mib):
+    """Runs in a child: one search over a random packet of `mib` MiB; prints
+    its time and how far the peak resident size grew past the packet's."""
+    import numpy as np
+
+    import mirelon_core_py as m
+
+    packet = np.random.default_rng(9).integers(0, 256, mib * MiB, dtype=np.uint8)
+    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+    start = time.perf_counter()
+    chunk = m.get_chunk_size(packet)
+    seconds = time.perf_counter() - start
+    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+    print(json.dumps(dict(mib=mib, chunk=chunk, seconds=seconds, growth=peak - before)))
 
 
 def child(sizes, repeat, only=""):
@@ -148,6 +251,8 @@ def child(sizes, repeat, only=""):
         blob = m.package_blob(pub, pub, raw, "mode", 2)
         record("blob", "unpack_encrypted_packet", size,
                lambda: median_time(lambda: m.unpack_encrypted_packet(blob), repeat))
+
+    time_search(np, m, repeat, record)
 
     small = max(repeat, 7)
     seed = np.frombuffer(bytes(range(32)), dtype=np.uint8)
@@ -216,6 +321,9 @@ def bound(row, rows, threads):
         return (n * read + writes * (copy - read)) / threads
     if row["group"] == "blob":
         return lookup(rows, "copy into fresh memory", size)
+    if row["group"] == "search":
+        # The C loop on the same bytes; for crafted packets, a random one.
+        return row["reference"]
     if row["group"] == "small":
         if row["name"] in SMALL_BOUND_US:
             return SMALL_BOUND_US[row["name"]] / 1e6
@@ -231,15 +339,25 @@ def describe(seconds):
 
 
 def report(by_threads):
-    print(f"{'function':34} {'size':>6} {'threads':>7} {'time':>12} {'bound':>12} {'ratio':>6}")
+    print(f"{'function':40} {'size':>6} {'threads':>7} {'time':>12} {'bound':>12} {'ratio':>6}")
+    print("(search rows: the bound is the plain C loop; for crafted packets, a random packet)")
     for threads, rows in by_threads.items():
         for row in rows:
             b = bound(row, rows, threads)
             size = f"{row['size'] // MiB}M" if row["size"] else "-"
             ratio = f"{row['seconds'] / b:6.2f}" if b else "     -"
             bound_text = describe(b) if b else " " * 12
-            print(f"{row['name']:34} {size:>6} {threads:>7} {describe(row['seconds'])} "
+            print(f"{row['name']:40} {size:>6} {threads:>7} {describe(row['seconds'])} "
                   f"{bound_text} {ratio}")
+    for threads, rows in by_threads.items():
+        lo = lookup(rows, "search random 1M min=16", MiB)
+        hi = lookup(rows, "search random 16M min=16", 16 * MiB)
+        if lo and hi:
+            print(f"\nsearch, random 16 MiB / 1 MiB (min=16), {threads} thread(s): {hi / lo:5.1f}")
+        lo = lookup(rows, "search random 1M min=4", MiB)
+        hi = lookup(rows, "search random 16M min=4", 16 * MiB)
+        if lo and hi:
+            print(f"search, random 16 MiB / 1 MiB (min=4), {threads} thread(s): {hi / lo:5.1f}")
     if 1 in by_threads and 2 in by_threads:
         print("\nspeedup from 1 to 2 threads")
         for row in by_threads[1]:
@@ -247,12 +365,12 @@ def report(by_threads):
                 continue
             two = lookup(by_threads[2], row["name"], row["size"])
             print(f"  {row['name']:34} {row['size'] // MiB:>4}M  {row['seconds'] / two:5.2f}")
-        sizes = sorted({r["size"] for r in by_threads[1] if r["size"]})
+        sizes = sorted({r["size"] for r in by_threads[1] if r["size"] and r["group"] != "search"})
         if len(sizes) > 1:
             lo, hi = sizes[0], sizes[-1]
             print(f"\ntime at {hi // MiB} MiB / time at {lo // MiB} MiB (linear: {hi // lo})")
             for row in by_threads[1]:
-                if row["size"] == lo and row["group"] not in ("reference", "small"):
+                if row["size"] == lo and row["group"] not in ("reference", "small", "search"):
                     top = lookup(by_threads[1], row["name"], hi)
                     print(f"  {row['name']:34} {top / row['seconds']:7.1f}")
 
@@ -265,7 +383,7 @@ def plot(by_threads, path):
 
     first = by_threads[min(by_threads)]
     names = [n for n in dict.fromkeys(r["name"] for r in first if r["size"])
-             if not any(r["name"] == n and r["group"] == "reference" for r in first)]
+             if not any(r["name"] == n and r["group"] in ("reference", "search") for r in first)]
     cols = 4
     count = len(names)
     fig, axes = plt.subplots((count + cols - 1) // cols, cols,
@@ -309,11 +427,26 @@ def main():
     parser.add_argument("--only", default="", help="time only functions whose label has this")
     parser.add_argument("--clock", choices=("wall", "cpu"), default="wall",
                         help="cpu: process CPU time, for one thread on a busy machine")
+    parser.add_argument("--search-memory", default="",
+                        help="MiB sizes (comma-separated) of random packets to search once "
+                             "each, printing time and peak memory growth")
     parser.add_argument("--child", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.quick:
         args.sizes, args.repeat = "1,16", 3
     sizes = [int(s) * MiB for s in args.sizes.split(",")]
+    if args.search_memory:
+        for mib in map(int, args.search_memory.split(",")):
+            if args.child:
+                search_memory(mib)
+                return
+            out = subprocess.run([sys.executable, __file__, "--child", "--search-memory",
+                                  str(mib)], check=True, capture_output=True, text=True)
+            r = json.loads(out.stdout)
+            print(f"search, random {mib} MiB: chunk {r['chunk']}, {r['seconds']:.2f} s, "
+                  f"peak memory growth {r['growth'] / MiB:.0f} MiB "
+                  f"({r['growth'] / (mib * MiB):.2f} x the packet)")
+        return
     if args.child:
         global clock
         if args.clock == "cpu":

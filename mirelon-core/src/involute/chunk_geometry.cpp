@@ -1,31 +1,86 @@
 #include "mirelon/chunk_geometry.hpp"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <optional>
 #include <string>
-#include <string_view>
-#include <unordered_set>
 
-#include "crypto/siphash.hpp"
+#include "involute/chunk_table.hpp"
 #include "mirelon/failure.hpp"
 
 namespace mirelon {
 namespace {
 
-struct ChunkHash {
-  std::size_t operator()(std::string_view chunk) const {
-    return process_keyed_hash(
-        ByteView(reinterpret_cast<const std::uint8_t*>(chunk.data()), chunk.size()));
-  }
-};
+// From this many 4-byte chunks on, one bit for every possible chunk (512 MiB)
+// takes no more memory than the chunk table (12 bytes a chunk). Below it the
+// table is faster on distinct values at random (64 MiB: 0.29 s against 0.9 s,
+// the bitmap's pages being touched at random), the bitmap only on values in
+// order.
+constexpr std::uint64_t kBitmapFourChunks = (std::uint64_t{1} << 29) / 12;
 
-// True when the n / c chunks are pairwise distinct. Stops at the first repeat.
-bool chunks_distinct(ByteView packet, std::uint64_t c) {
+bool uses_bitmap(std::uint64_t c, std::uint64_t count) {
+  return c <= 3 || (c == 4 && count >= kBitmapFourChunks);
+}
+
+std::uint64_t chunk_value(const std::uint8_t* p, std::uint64_t c) {
+  std::uint64_t v = 0;
+  for (std::uint64_t i = 0; i < c; ++i) v |= static_cast<std::uint64_t>(p[i]) << (8 * i);
+  return v;
+}
+
+// Chunks of 1 to 4 bytes: one bit per possible chunk value.
+bool distinct_by_bitmap(ByteView packet, std::uint64_t c) {
   const std::uint64_t count = packet.size() / c;
-  std::unordered_set<std::string_view, ChunkHash> seen;
-  seen.reserve(count);
-  const char* base = reinterpret_cast<const char*>(packet.data());
-  for (std::uint64_t k = 0; k < count; ++k)
-    if (!seen.emplace(base + k * c, c).second) return false;
+  const std::uint64_t values = std::uint64_t{1} << (8 * c);
+  if (count > values) return false;  // more chunks than values: some repeat
+  constexpr std::uint64_t kWordBits = 64;
+  std::unique_ptr<std::uint64_t, decltype(&std::free)> bits(
+      static_cast<std::uint64_t*>(std::calloc(values / kWordBits + 1, sizeof(std::uint64_t))),
+      &std::free);
+  if (!bits) throw std::bad_alloc();
+  constexpr std::uint64_t kAhead = 16;
+  const std::uint8_t* base = packet.data();
+  for (std::uint64_t k = 0; k < count; ++k) {
+    if (k + kAhead < count)
+      __builtin_prefetch(bits.get() + chunk_value(base + (k + kAhead) * c, c) / kWordBits, 1);
+    const std::uint64_t v = chunk_value(base + k * c, c);
+    std::uint64_t& word = bits.get()[v / kWordBits];
+    const std::uint64_t bit = std::uint64_t{1} << (v % kWordBits);
+    if (word & bit) return false;
+    word |= bit;
+  }
   return true;
+}
+
+std::uint64_t floor_sqrt(std::uint64_t n) {
+  auto r = static_cast<std::uint64_t>(std::sqrt(static_cast<long double>(n)));
+  using Wide = unsigned __int128;
+  while (static_cast<Wide>(r) * r > n) --r;
+  while (static_cast<Wide>(r + 1) * (r + 1) <= n) ++r;
+  return r;
+}
+
+// Calls usable(c) for the divisors c of n with low <= c <= high, in
+// ascending order, until one is usable; returns it. Walks the divisors up to
+// the square root directly and those above it as n / d for falling d, so the
+// cost is one division per number up to the square root, not per candidate.
+template <class Usable>
+std::optional<std::uint64_t> first_usable_divisor(std::uint64_t n, std::uint64_t low,
+                                                  std::uint64_t high, Usable usable) {
+  const std::uint64_t root = floor_sqrt(n);
+  for (std::uint64_t c = low; c <= std::min(root, high); ++c)
+    if (n % c == 0 && usable(c)) return c;
+  for (std::uint64_t d = std::min(root, n / low); d >= 1; --d) {
+    if (n % d != 0) continue;
+    const std::uint64_t c = n / d;
+    if (c <= root || c < low) continue;
+    if (c > high) break;
+    if (usable(c)) return c;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -37,15 +92,22 @@ std::string message(const InvoluteError& error) {
   return "Duplicate crumbs detected after operations, cannot create a unique pattern";
 }
 
+// Candidates from min_size to n / 2 in ascending order; only divisors of n
+// can be usable, and a divisor is usable when its chunks are pairwise
+// distinct. The first usable one wins, else the whole packet is one chunk.
 std::uint64_t get_chunk_size_min(ByteView packet, std::uint64_t min_size) {
   const std::uint64_t n = packet.size();
   if (n == 0) return 0;
   const std::uint64_t half = n / 2;
-  for (std::uint64_t c = min_size; c <= half; ++c) {
-    if (c == 0) throw InternalFailure("attempt to calculate the remainder with a divisor of zero");
-    if (n % c == 0 && chunks_distinct(packet, c)) return c;
-  }
-  return n;
+  if (min_size > half) return n;
+  // Candidate 0 comes first, and n % 0 is undefined.
+  if (min_size == 0)
+    throw InternalFailure("attempt to calculate the remainder with a divisor of zero");
+  ChunkTable table;
+  auto usable = [&](std::uint64_t c) {
+    return uses_bitmap(c, n / c) ? distinct_by_bitmap(packet, c) : table.distinct(packet, c);
+  };
+  return first_usable_divisor(n, min_size, half, usable).value_or(n);
 }
 
 std::uint64_t get_chunk_size(ByteView packet) { return get_chunk_size_min(packet, 4); }
