@@ -9,5 +9,5 @@ scripts/setup.sh
 for step in scripts/test-steps/*.sh; do
   echo
   echo "== $(basename "$step" .sh)"
-  bash "$step"
+  bash "$step" || { status=$?; echo "== $(basename "$step" .sh) FAILED (exit $status)"; exit "$status"; }
 done

@@ -28,7 +28,9 @@ system_libraries=()
 needed_libraries=$(objdump -p "$raw_module" |
   awk '$1 == "NEEDED" && $2 ~ /^lib(tbb|crypto)\./ {print $2}')
 for needed in $needed_libraries; do
-  path=$(ldconfig -p | awk -v lib="$needed" '$1 == lib && /x86-64/ {print $NF; exit}')
+  # awk reads all of ldconfig's list: leaving early would end ldconfig by
+  # SIGPIPE, which pipefail reports as a failure of the whole step.
+  path=$(ldconfig -p | awk -v lib="$needed" '$1 == lib && /x86-64/ && !found++ {print $NF}')
   [ -n "$path" ] || { echo "no system copy of $needed found by ldconfig" >&2; exit 1; }
   system_libraries+=("$(realpath "$path")")
 done
