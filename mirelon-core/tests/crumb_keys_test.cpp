@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -10,24 +9,6 @@
 
 namespace mirelon {
 namespace {
-
-TEST(KeyLayout, IndexUsesTheLowBitsTheChunkCountNeeds) {
-  struct Case {
-    std::size_t chunks;
-    std::uint64_t largest_index;
-  };
-  for (const Case& t : {Case{1, 0}, Case{2, 1}, Case{3, 2}, Case{1024, 1023}, Case{1025, 1024}}) {
-    const KeyLayout layout(t.chunks);
-    const std::uint64_t lead = 0xfedcba9876543210;
-    const std::uint64_t key = layout.key(lead, t.largest_index);
-    EXPECT_EQ(layout.index(key), t.largest_index) << t.chunks;
-    // The key keeps every lead bit above the index bits.
-    const int index_bits = std::bit_width(t.chunks - 1);
-    EXPECT_EQ(key >> index_bits, index_bits == 0 ? lead : lead >> index_bits) << t.chunks;
-    EXPECT_TRUE(layout.same_lead(key, layout.key(lead, 0)));
-    EXPECT_FALSE(layout.same_lead(key, layout.key(lead ^ (std::uint64_t{1} << 63), 0)));
-  }
-}
 
 // Evenly spread keys; keys crowded into one top byte, into one sub-bucket
 // (the top 24 bits equal) and into few values (as many equal chunks give); on

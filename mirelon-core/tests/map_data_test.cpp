@@ -11,10 +11,11 @@
 #include "mirelon/encrypt.hpp"
 #include "mirelon/failure.hpp"
 
-// map_data and inv_data over several 4096-position blocks against the
-// per-position definitions, and inverse tables shorter than 256 entries, which
-// only the C++ interface can ask for. Single columns, argument checks, short
-// keys within one block and round trips are compared with the Python model.
+// map_data against its per-position definition, over several 4096-position
+// blocks, every party count with a kernel of its own and short keys; inv_data's
+// blocks against its columns, and inverse tables shorter than 256 entries,
+// which only the C++ interface can ask for. Argument checks, round trips and
+// the restoring model are in the Python tests.
 namespace mirelon {
 namespace {
 
@@ -106,7 +107,10 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{4, 3, 5000, 300, 1000},        // only 256 entries are used
                       Case{2, 1, 20000, 4, 256, 1},       // short key, always in range
                       Case{3, 2, 20000, 255, 255},       // short keys, a lookup fails
-                      Case{6, 5, 20000, 255, 255}));
+                      Case{6, 5, 20000, 255, 255},
+                      // tiny keys and data bytes: lookups fail at every step
+                      Case{6, 5, 40, 7, 60, 6}, Case{5, 2, 40, 30, 5, 6}, Case{4, 3, 40, 0, 9, 3},
+                      Case{3, 1, 40, 9, 0, 2}, Case{2, 0, 40, 5, 5, 9}));
 
 // Private keys that are not permutations, so restored bytes are not the data.
 TEST(InvData, BlocksMatchInvColumnForAnyKeys) {
