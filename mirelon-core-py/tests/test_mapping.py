@@ -60,18 +60,31 @@ def test_round_trip_restores_every_party(n, length, a, data):
     assert m.inv_data(u8(a), [u8(k) for k in privs], [u8(s) for s in map_all(a, privs, seqs)]) == seqs
 
 
-@settings(max_examples=40, deadline=None)
-@given(parties(max_n=8), keys, st.data())
-def test_inv_data_matches_the_per_position_model_for_any_private_keys(mapped, a, data):
-    privs = [data.draw(st.binary(max_size=400)) for _ in mapped]
+def model_inv_data(a, privs, mapped):
     tables = [[0] * 256 for _ in privs]
     for table, key in zip(tables, privs):
         for t, value in enumerate(key):  # later positions win
             table[value] = t % 256
     columns = [model_inv_column(column, a, tables) for column in zip(*mapped)]
-    expected = [bytes(column[j] for column in columns) for j in range(len(mapped))]
+    return [bytes(column[j] for column in columns) for j in range(len(mapped))]
+
+
+@settings(max_examples=40, deadline=None)
+@given(parties(max_n=8), keys, st.data())
+def test_inv_data_matches_the_per_position_model_for_any_private_keys(mapped, a, data):
+    privs = [data.draw(st.binary(max_size=400)) for _ in mapped]
     out = m.inv_data(u8(a), [u8(k) for k in privs], [u8(s) for s in mapped])
-    assert out == expected and all(type(s) is bytes for s in out)
+    assert out == model_inv_data(a, privs, mapped) and all(type(s) is bytes for s in out)
+
+
+# Every party count with a kernel of its own and beyond, over many blocks.
+@pytest.mark.parametrize("n", range(2, 19))
+def test_inv_data_blocks_match_the_model(n):
+    rng = np.random.default_rng(n)
+    a, length = rng.bytes(256), 9001 if n <= 3 else 1001
+    privs = [rng.bytes(rng.integers(401)) for _ in range(n)]
+    mapped = [rng.bytes(length) for _ in range(n)]
+    assert m.inv_data(u8(a), [u8(k) for k in privs], [u8(s) for s in mapped]) == model_inv_data(a, privs, mapped)
 
 
 # --- the core's checks, in order (argument conversion: test_module_frame.py) -----

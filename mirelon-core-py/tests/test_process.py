@@ -169,29 +169,17 @@ def leaks():
         return (name, args)
     cases = [(name, list(args)) for name, args in v.items()]
     cases += [swap(name, len(args) - 1, None) for name, args in v.items()]  # after the others converted
-    cases += [
-        swap("involute_packet", 0, strided(v["involute_packet"][0])),
-        swap("involute_packet", 2, 3),
-        swap("involute_packet", 2, -1),
-        swap("cycle_packet", 4, short_key),
-        swap("cycle_packet", 5, 3),
-        swap("get_chunk_size_min", 1, 0),
-        swap("cond_involute_packet", 5, NAN_OUTSIDE),
-        swap("cond_involute_packet", 3, 2**64),
-        swap("gen_key", 2, np.zeros(31, np.uint8)),
-        swap("gen_key", 1, "\ud800"),
-        swap("prep_condition", 1, NAN_OUTSIDE),
-        swap("map_data", 2, 9),
-        swap("map_data", 1, short_key),
-        swap("map_data", 3, [strided(s) for s in v["map_data"][3]]),
-        swap("map_data", 3, [v["map_data"][3][0], b"xy"]),
-        swap("inv_data", 1, v["inv_data"][1][:2]),
-        swap("inv_data", 0, short_key),
-        ("package_blob", [strided(v["package_blob"][0]), "mode"]),
-        ("package_blob", [v["package_blob"][0], [1, 256]]),
-        ("unpack_setup_packet", [v["unpack_setup_packet"][0][:-3]]),
-        ("unpack_encrypted_packet", [v["unpack_encrypted_packet"][0] + b"x"]),
-    ]
+    cases += [swap(*case) for case in [
+        ("involute_packet", 0, strided(v["involute_packet"][0])), ("involute_packet", 2, 3),
+        ("involute_packet", 2, -1), ("cycle_packet", 4, short_key), ("cycle_packet", 5, 3),
+        ("get_chunk_size_min", 1, 0), ("cond_involute_packet", 5, NAN_OUTSIDE),
+        ("cond_involute_packet", 3, 2**64), ("gen_key", 2, np.zeros(31, np.uint8)),
+        ("gen_key", 1, "\ud800"), ("prep_condition", 1, NAN_OUTSIDE), ("map_data", 2, 9),
+        ("map_data", 1, short_key), ("map_data", 3, [strided(s) for s in v["map_data"][3]]),
+        ("map_data", 3, [v["map_data"][3][0], b"xy"]), ("inv_data", 1, v["inv_data"][1][:2]),
+        ("inv_data", 0, short_key), ("package_blob", 0, strided(v["package_blob"][0])),
+        ("package_blob", 1, [1, 256]), ("unpack_setup_packet", 0, v["unpack_setup_packet"][0][:-3]),
+        ("unpack_encrypted_packet", 0, v["unpack_encrypted_packet"][0] + b"x")]]
     def fresh(a):  # literals are interned and shared with all else that runs
         return a.encode("utf-8", "surrogatepass").decode("utf-8", "surrogatepass") if type(a) is str else a
     grown = {}
@@ -242,9 +230,7 @@ def hostile():
         a.flags.writeable = False
         return a
     values = {
-        "none": lambda v: None,
-        "object": lambda v: object(),
-        "dict": lambda v: {},
+        "none": lambda v: None, "object": lambda v: object(), "dict": lambda v: {},
         "int64_array": lambda v: np.arange(4, dtype=np.int64),
         "zero_d_array": lambda v: np.array(5, dtype=np.uint8),
         "two_d_array": lambda v: np.arange(8, dtype=np.uint8).reshape(2, 4),
@@ -257,22 +243,13 @@ def hostile():
         "list_of_strided": lambda v: [np.repeat(as_array(v), 2)[::2]] * 3,
         "list_of_bytes": lambda v: [b"abcd", b"efgh"],
         "tuple_of_arrays": lambda v: tuple(v) if isinstance(v, list) else (as_array(v),) * 2,
-        "bytearray": lambda v: bytearray(b"abcd"),
-        "memoryview": lambda v: memoryview(b"abcd"),
-        "huge_int": lambda v: 2**64,
-        "enormous_int": lambda v: 2**1100,
-        "negative_int": lambda v: -1,
-        "max_u64": lambda v: 2**64 - 1,
-        "true": lambda v: True,
-        "numpy_uint64": lambda v: np.uint64(7),
-        "float": lambda v: 1.5,
-        "infinity": lambda v: float("inf"),
-        "nan_outside_domain": lambda v: NAN_OUTSIDE,
-        "str_subclass": lambda v: Text("abc"),
-        "lone_surrogate": lambda v: "a\ud800",
-        "bytes_subclass": lambda v: Blob(b"\x00" * 8),
-        "index_raises": lambda v: IndexRaises(),
-        "float_raises": lambda v: FloatRaises(),
+        "bytearray": lambda v: bytearray(b"abcd"), "memoryview": lambda v: memoryview(b"abcd"),
+        "huge_int": lambda v: 2**64, "enormous_int": lambda v: 2**1100, "negative_int": lambda v: -1,
+        "max_u64": lambda v: 2**64 - 1, "true": lambda v: True, "numpy_uint64": lambda v: np.uint64(7),
+        "float": lambda v: 1.5, "infinity": lambda v: float("inf"),
+        "nan_outside_domain": lambda v: NAN_OUTSIDE, "str_subclass": lambda v: Text("abc"),
+        "lone_surrogate": lambda v: "a\ud800", "bytes_subclass": lambda v: Blob(b"\x00" * 8),
+        "index_raises": lambda v: IndexRaises(), "float_raises": lambda v: FloatRaises(),
         "iteration_raises": lambda v: IterationRaises(as_array(v)),
         "length_raises": lambda v: LengthRaises(as_array(v)),
         "generator": lambda v: (x for x in [as_array(v)] * 2),
@@ -362,18 +339,11 @@ RULE_VALUES = {
     "bytes": {"bytearray": "TypeError", "memoryview": "TypeError", "bytes_subclass": "ok"},
 }
 CORE_FAILURES = {
-    "involute_packet": {"ValueError"},
-    "cycle_packet": {"ValueError", "panic"},
-    "get_chunk_size_min": {"panic"},
-    "cond_involute_packet": {"ValueError", "panic"},
-    "gen_key": {"ValueError"},
-    "prep_condition": {"panic"},
-    "cond_hash_branch": {"panic"},
-    "map_data": {"panic"},
-    "inv_data": {"panic"},
-    "package_blob": {"ValueError"},
-    "unpack_setup_packet": {"ValueError"},
-    "unpack_encrypted_packet": {"ValueError"},
+    "involute_packet": {"ValueError"}, "cycle_packet": {"ValueError", "panic"},
+    "get_chunk_size_min": {"panic"}, "cond_involute_packet": {"ValueError", "panic"},
+    "gen_key": {"ValueError"}, "prep_condition": {"panic"}, "cond_hash_branch": {"panic"},
+    "map_data": {"panic"}, "inv_data": {"panic"}, "package_blob": {"ValueError"},
+    "unpack_setup_packet": {"ValueError"}, "unpack_encrypted_packet": {"ValueError"},
 }
 
 

@@ -12,10 +12,9 @@
 #include "mirelon/failure.hpp"
 
 // map_data against its per-position definition, over several 4096-position
-// blocks, every party count with a kernel of its own and short keys; inv_data's
-// blocks against its columns, and inverse tables shorter than 256 entries,
-// which only the C++ interface can ask for. Argument checks, round trips and
-// the restoring model are in the Python tests.
+// blocks, every party count with a kernel of its own and short keys; inverse
+// tables shorter than 256 entries, which only the C++ interface can ask for.
+// Argument checks, round trips and the restoring model are in the Python tests.
 namespace mirelon {
 namespace {
 
@@ -111,34 +110,6 @@ INSTANTIATE_TEST_SUITE_P(
                       // tiny keys and data bytes: lookups fail at every step
                       Case{6, 5, 40, 7, 60, 6}, Case{5, 2, 40, 30, 5, 6}, Case{4, 3, 40, 0, 9, 3},
                       Case{3, 1, 40, 9, 0, 2}, Case{2, 0, 40, 5, 5, 9}));
-
-// Private keys that are not permutations, so restored bytes are not the data.
-TEST(InvData, BlocksMatchInvColumnForAnyKeys) {
-  std::mt19937_64 rng(12);
-  auto random_bytes = [&](std::size_t len) {
-    Bytes out(len);
-    for (auto& v : out) v = static_cast<std::uint8_t>(rng());
-    return out;
-  };
-  for (std::size_t n = 2; n <= 18; ++n) {
-    const Bytes a = random_bytes(256);
-    std::vector<Bytes> keys, tables, mapped;
-    for (std::size_t j = 0; j < n; ++j) {
-      keys.push_back(random_bytes(1 + rng() % 400));
-      tables.push_back(invert_key(keys.back(), 256));
-      mapped.push_back(random_bytes(n <= 3 ? 9001 : 1001));
-    }
-    const std::vector<Bytes> out = inv_data(a, std::vector<ByteView>(keys.begin(), keys.end()),
-                                            std::vector<ByteView>(mapped.begin(), mapped.end()));
-    ASSERT_EQ(out.size(), n);
-    Bytes column(n);
-    for (std::size_t i = 0; i < mapped[0].size(); ++i) {
-      for (std::size_t j = 0; j < n; ++j) column[j] = mapped[j][i];
-      const Bytes c = inv_column(column, a, tables);
-      for (std::size_t j = 0; j < n; ++j) ASSERT_EQ(out[j][i], c[j]) << n << " " << i << " " << j;
-    }
-  }
-}
 
 TEST(InvData, ShortTablesFailAtTheFirstOutOfRangeLookup) {
   Bytes identity16(16);
