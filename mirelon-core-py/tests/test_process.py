@@ -231,7 +231,7 @@ def hostile():
         return a
     values = {
         "none": lambda v: None, "object": lambda v: object(), "dict": lambda v: {},
-        "int64_array": lambda v: np.arange(4, dtype=np.int64),
+        "int8_array": lambda v: np.arange(32, dtype=np.int8),  # the nearest wrong dtype
         "zero_d_array": lambda v: np.array(5, dtype=np.uint8),
         "two_d_array": lambda v: np.arange(8, dtype=np.uint8).reshape(2, 4),
         "fortran_two_d_array": lambda v: np.asfortranarray(np.arange(8, dtype=np.uint8).reshape(4, 2)),
@@ -317,7 +317,7 @@ def test_allocation_failures_raise_and_the_interpreter_goes_on(workers, kernels,
 # Each rule's values and what they give: "ok" is success or one of the
 # function's own failures (CORE_FAILURES).
 RULE_VALUES = {
-    "array": {"object": "TypeError", "int64_array": "TypeError", "zero_d_array": "TypeError",
+    "array": {"object": "TypeError", "int8_array": "TypeError", "zero_d_array": "TypeError",
               "two_d_array": "TypeError", "read_only_copy": "ok", "offset_view": "ok",
               "empty_array": "ok", "strided_view": "TypeError", "reversed_view": "TypeError"},
     "uint": {"none": "TypeError", "float": "TypeError", "huge_int": "OverflowError",
@@ -327,7 +327,7 @@ RULE_VALUES = {
                 "infinity": "ok", "nan_outside_domain": "ok", "numpy_uint64": "ok", "zero_d_array": "ok",
                 "float_raises": "RuntimeError", "index_raises": "RuntimeError"},
     "text": {"bytes_subclass": "TypeError", "str_subclass": "ok", "lone_surrogate": "UnicodeEncodeError"},
-    "seed": {"bytearray": "TypeError", "int64_array": "TypeError", "read_only_copy": "ok", "offset_view": "ok",
+    "seed": {"bytearray": "TypeError", "int8_array": "TypeError", "read_only_copy": "ok", "offset_view": "ok",
              "empty_array": "ValueError", "strided_view": "ValueError", "reversed_view": "ValueError"},
     "array_list": {"dict": "TypeError", "generator": "TypeError", "str_subclass": "TypeError",
                    "two_d_array": "ok", "fortran_two_d_array": "ok", "tuple_of_arrays": "ok",

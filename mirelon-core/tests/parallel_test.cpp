@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "mirelon/failure.hpp"
 #include "mirelon/parallel.hpp"
 
 namespace mirelon {
@@ -15,6 +16,19 @@ TEST(PoolSize, FollowsTheEnvironmentRules) {
                         Case{nullptr, "7x", 2}, Case{nullptr, nullptr, 2}}) {
     EXPECT_EQ(parallel::pool_size_from(c.threads, c.cpus, 2), c.expected)
         << (c.threads ? c.threads : "unset") << " " << (c.cpus ? c.cpus : "unset");
+  }
+}
+
+TEST(ForRanges, WorkerFailureReachesTheCallerWithItsText) {
+  for (std::size_t failing : {0u, 7777u, 9999u}) {
+    try {
+      parallel::for_each_index(10000, 1, [&](std::size_t i) {
+        if (i == failing) throw InternalFailure("assertion failed: identity < num_funcs");
+      });
+      ADD_FAILURE() << "no exception";
+    } catch (const InternalFailure& e) {
+      EXPECT_STREQ(e.what(), "assertion failed: identity < num_funcs");
+    }
   }
 }
 
