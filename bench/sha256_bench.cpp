@@ -8,7 +8,8 @@
 #include <random>
 #include <vector>
 
-#include "sha256_multi.hpp"
+#include "crypto/sha256_multi.hpp"
+#include "support/crypto_support.hpp"
 
 namespace {
 

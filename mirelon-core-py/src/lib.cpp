@@ -1,9 +1,12 @@
 // The extension module mirelon_core_py: its function table and one short
-// function per Python function. Each binds and converts its arguments, checks
+// function per Python function. Each converts its bound arguments, checks
 // what the core needs beyond their types, calls the core and builds the result.
 
+#include <array>
 #include <atomic>
 #include <string>
+#include <type_traits>
+#include <utility>
 
 #include "binding/arguments.hpp"
 #include "binding/blob_field.hpp"
@@ -14,255 +17,220 @@
 namespace mirelon::py {
 namespace {
 
-// Turns an involution failure into ValueError with the function's prefix.
-template <class T>
-T involution_result(tl::expected<T, InvoluteError> result, const char* prefix) {
-  if (!result) raise(PyExc_ValueError, prefix + message(result.error()));
-  return std::move(*result);
-}
-
-void involution_result(tl::expected<void, InvoluteError> result, const char* prefix) {
-  if (!result) raise(PyExc_ValueError, prefix + message(result.error()));
-}
-
 template <class T>
 T framing_result(tl::expected<T, FramingError> result) {
   if (!result) raise(PyExc_ValueError, message(result.error()));
   return std::move(*result);
 }
 
-constexpr Signature kInvolutePacket{"involute_packet", {"packet", "salt", "chunk_size"}, 3};
-constexpr Signature kCyclePacket{
-    "cycle_packet", {"packet", "old_salt", "new_salt", "old_key", "new_key", "chunk_size"}, 6};
-constexpr Signature kGetChunkSize{"get_chunk_size", {"packet"}, 1};
-constexpr Signature kGetChunkSizeMin{"get_chunk_size_min", {"packet", "min_size"}, 2};
-constexpr Signature kCondInvolutePacket{
-    "cond_involute_packet",
-    {"packet", "involute_salt", "chunk_size", "low_bound", "high_bound", "test_value"},
-    6};
-constexpr Signature kGenKey{"gen_key", {"party_id", "purpose", "master_seed"}, 3};
-constexpr Signature kPrepCondition{"prep_condition", {"low_bound", "high_bound", "salt"}, 3};
-constexpr Signature kCondHashBranch{
-    "cond_hash_branch", {"low_bound", "high_bound", "test_value", "salt"}, 4};
-constexpr Signature kMapData{
-    "map_data", {"pub_key", "priv_key", "identity", "data_sequences"}, 4};
-constexpr Signature kInvData{"inv_data", {"pub_key", "priv_keys", "data_sequences"}, 3};
-constexpr Signature kPackageBlob{"package_blob", {}, 0, true};
-constexpr Signature kUnpackSetupPacket{"unpack_setup_packet", {"data"}, 1};
-constexpr Signature kUnpackEncryptedPacket{"unpack_encrypted_packet", {"data"}, 1};
+// A bytes object of `size` bytes that `fill(storage)` writes in place. When
+// `fill` returns an involution failure, it becomes ValueError with
+// `error_prefix` before its text.
+template <class Fill>
+PyObject* filled_bytes(std::size_t size, Fill fill, const char* error_prefix = "") {
+  std::span<std::uint8_t> storage;
+  PyRef out = new_bytes_to_fill(size, storage);
+  if constexpr (std::is_void_v<decltype(fill(storage))>) {
+    fill(storage);
+  } else {
+    auto done = fill(storage);
+    if (!done) raise(PyExc_ValueError, error_prefix + message(done.error()));
+  }
+  return out.release();
+}
 
-PyObject* involute_packet(PyObject*, PyObject* args, PyObject* kwargs) {
-  return guarded([&] {
-    Arguments a(kInvolutePacket, args, kwargs);
-    ByteArray packet = a.byte_array(0);
-    ByteArray salt = a.byte_array(1);
-    std::uint64_t chunk_size = a.unsigned_integer(2);
-    require_contiguous(packet, salt);
-    std::span<std::uint8_t> storage;
-    PyRef out = new_bytes_to_fill(packet.size, storage);
-    involution_result(
-        mirelon::involute_packet_into(packet.view(), salt.view(), chunk_size, storage),
-        "Involute error: ");
-    return out.release();
+PyObject* involute_packet(Arguments& a) {
+  ByteArray packet = a.byte_array(0);
+  ByteArray salt = a.byte_array(1);
+  std::uint64_t chunk_size = a.unsigned_integer(2);
+  require_contiguous(packet, salt);
+  return filled_bytes(
+      packet.size,
+      [&](auto out) {
+        return mirelon::involute_packet_into(packet.view(), salt.view(), chunk_size, out);
+      },
+      "Involute error: ");
+}
+
+PyObject* cycle_packet(Arguments& a) {
+  ByteArray packet = a.byte_array(0);
+  ByteArray old_salt = a.byte_array(1);
+  ByteArray new_salt = a.byte_array(2);
+  ByteArray old_key = a.byte_array(3);
+  ByteArray new_key = a.byte_array(4);
+  std::uint64_t chunk_size = a.unsigned_integer(5);
+  require_contiguous(packet, old_salt, new_salt, old_key, new_key);
+  return filled_bytes(
+      packet.size,
+      [&](auto out) {
+        return mirelon::cycle_packet_into(packet.view(), old_salt.view(), new_salt.view(),
+                                          old_key.view(), new_key.view(), chunk_size, out);
+      },
+      "Cycle error: ");
+}
+
+PyObject* get_chunk_size(Arguments& a) {
+  ByteArray packet = a.byte_array(0);
+  require_contiguous(packet);
+  return new_int(mirelon::get_chunk_size(packet.view())).release();
+}
+
+PyObject* get_chunk_size_min(Arguments& a) {
+  ByteArray packet = a.byte_array(0);
+  std::uint64_t min_size = a.unsigned_integer(1);
+  require_contiguous(packet);
+  return new_int(mirelon::get_chunk_size_min(packet.view(), min_size)).release();
+}
+
+PyObject* cond_involute_packet(Arguments& a) {
+  ByteArray packet = a.byte_array(0);
+  ByteArray salt = a.byte_array(1);
+  std::uint64_t chunk_size = a.unsigned_integer(2);
+  std::uint64_t low_bound = a.unsigned_integer(3);
+  std::uint64_t high_bound = a.unsigned_integer(4);
+  float test_value = a.single_precision(5);
+  require_contiguous(packet, salt);
+  return filled_bytes(
+      packet.size,
+      [&](auto out) {
+        return mirelon::cond_involute_packet_into(packet.view(), salt.view(), chunk_size,
+                                                  low_bound, high_bound, test_value, out);
+      },
+      "Involute error: ");
+}
+
+PyObject* gen_key(Arguments& a) {
+  Text party_id = a.text(0);
+  Text purpose = a.text(1);
+  ByteArray master_seed = a.byte_array(2);
+  if (!master_seed.contiguous)
+    raise_not_contiguous(PyExc_ValueError, "Seed array not contiguous: ");
+  if (master_seed.size != kSeedSize)
+    raise(PyExc_ValueError, "master_seed must be exactly 32 bytes long");
+  Key key =
+      mirelon::gen_key(party_id.view(), purpose.view(), SeedView(master_seed.data, kSeedSize));
+  return new_bytes(key).release();
+}
+
+PyObject* prep_condition(Arguments& a) {
+  float low_bound = a.single_precision(0);
+  float high_bound = a.single_precision(1);
+  ByteArray salt = a.byte_array(2);
+  require_contiguous(salt);
+  PreparedBounds bounds = mirelon::prep_condition(low_bound, high_bound, salt.view());
+  PyRef low = new_int(bounds.low);
+  PyRef high = new_int(bounds.high);
+  return new_tuple({&low, &high}).release();
+}
+
+PyObject* cond_hash_branch(Arguments& a) {
+  std::uint64_t low_bound = a.unsigned_integer(0);
+  std::uint64_t high_bound = a.unsigned_integer(1);
+  float test_value = a.single_precision(2);
+  ByteArray salt = a.byte_array(3);
+  require_contiguous(salt);
+  return new_int(mirelon::cond_hash_branch(low_bound, high_bound, test_value, salt.view()))
+      .release();
+}
+
+PyObject* map_data(Arguments& a) {
+  ByteArray pub_key = a.byte_array(0);
+  ByteArray priv_key = a.byte_array(1);
+  std::uint64_t identity = a.unsigned_integer(2);
+  ByteArrayList data_sequences = a.byte_array_list(3);
+  require_contiguous(pub_key, priv_key);
+  std::vector<ByteView> sequences = element_views(data_sequences);
+  return filled_bytes(mirelon::map_data_length(identity, sequences), [&](auto out) {
+    mirelon::map_data_into(pub_key.view(), priv_key.view(), identity, sequences, out);
   });
 }
 
-PyObject* cycle_packet(PyObject*, PyObject* args, PyObject* kwargs) {
-  return guarded([&] {
-    Arguments a(kCyclePacket, args, kwargs);
-    ByteArray packet = a.byte_array(0);
-    ByteArray old_salt = a.byte_array(1);
-    ByteArray new_salt = a.byte_array(2);
-    ByteArray old_key = a.byte_array(3);
-    ByteArray new_key = a.byte_array(4);
-    std::uint64_t chunk_size = a.unsigned_integer(5);
-    require_contiguous(packet, old_salt, new_salt, old_key, new_key);
-    std::span<std::uint8_t> storage;
-    PyRef out = new_bytes_to_fill(packet.size, storage);
-    involution_result(mirelon::cycle_packet_into(packet.view(), old_salt.view(), new_salt.view(),
-                                                 old_key.view(), new_key.view(), chunk_size,
-                                                 storage),
-                      "Cycle error: ");
-    return out.release();
-  });
+PyObject* inv_data(Arguments& a) {
+  ByteArray pub_key = a.byte_array(0);
+  ByteArrayList priv_keys = a.byte_array_list(1);
+  ByteArrayList data_sequences = a.byte_array_list(2);
+  require_contiguous(pub_key);
+  std::vector<ByteView> keys = element_views(priv_keys);
+  std::vector<ByteView> sequences = element_views(data_sequences);
+  const std::size_t len = mirelon::inv_data_length(pub_key.view(), keys, sequences);
+  std::vector<std::span<std::uint8_t>> storage;
+  PyRef out = new_bytes_list_to_fill(sequences.size(), len, storage);
+  mirelon::inv_data_into(pub_key.view(), keys, sequences, storage);
+  return out.release();
 }
 
-PyObject* get_chunk_size(PyObject*, PyObject* args, PyObject* kwargs) {
-  return guarded([&] {
-    Arguments a(kGetChunkSize, args, kwargs);
-    ByteArray packet = a.byte_array(0);
-    require_contiguous(packet);
-    return new_int(mirelon::get_chunk_size(packet.view())).release();
-  });
+PyObject* package_blob(Arguments& a) {
+  BlobFields fields = blob_fields(a.positional());
+  return filled_bytes(blob_size(fields.fields),
+                      [&](auto out) { write_blob_into(fields.fields, out); });
 }
 
-PyObject* get_chunk_size_min(PyObject*, PyObject* args, PyObject* kwargs) {
-  return guarded([&] {
-    Arguments a(kGetChunkSizeMin, args, kwargs);
-    ByteArray packet = a.byte_array(0);
-    std::uint64_t min_size = a.unsigned_integer(1);
-    require_contiguous(packet);
-    return new_int(mirelon::get_chunk_size_min(packet.view(), min_size)).release();
-  });
+PyObject* unpack_setup_packet(Arguments& a) {
+  BytesObject data = a.bytes_object(0);
+  SetupPacket p = framing_result(mirelon::unpack_setup_packet(data.bytes));
+  PyRef public_key = new_bytes(p.public_key);
+  PyRef packet = new_bytes(p.packet);
+  PyRef mode = new_str(p.mode);
+  PyRef identity = new_int(p.identity);
+  return new_tuple({&public_key, &packet, &mode, &identity}).release();
 }
 
-PyObject* cond_involute_packet(PyObject*, PyObject* args, PyObject* kwargs) {
-  return guarded([&] {
-    Arguments a(kCondInvolutePacket, args, kwargs);
-    ByteArray packet = a.byte_array(0);
-    ByteArray salt = a.byte_array(1);
-    std::uint64_t chunk_size = a.unsigned_integer(2);
-    std::uint64_t low_bound = a.unsigned_integer(3);
-    std::uint64_t high_bound = a.unsigned_integer(4);
-    float test_value = a.single_precision(5);
-    require_contiguous(packet, salt);
-    std::span<std::uint8_t> storage;
-    PyRef out = new_bytes_to_fill(packet.size, storage);
-    involution_result(mirelon::cond_involute_packet_into(packet.view(), salt.view(), chunk_size,
-                                                         low_bound, high_bound, test_value,
-                                                         storage),
-                      "Involute error: ");
-    return out.release();
-  });
+PyObject* unpack_encrypted_packet(Arguments& a) {
+  BytesObject data = a.bytes_object(0);
+  EncryptedPacket p = framing_result(mirelon::unpack_encrypted_packet(data.bytes));
+  PyRef public_key = new_bytes(p.public_key);
+  PyRef private_key = new_bytes(p.private_key);
+  PyRef packet = new_bytes(p.packet);
+  PyRef mode = new_str(p.mode);
+  PyRef identity = new_int(p.identity);
+  return new_tuple({&public_key, &private_key, &packet, &mode, &identity}).release();
 }
 
-PyObject* gen_key(PyObject*, PyObject* args, PyObject* kwargs) {
-  return guarded([&] {
-    Arguments a(kGenKey, args, kwargs);
-    Text party_id = a.text(0);
-    Text purpose = a.text(1);
-    ByteArray master_seed = a.byte_array(2);
-    if (!master_seed.contiguous)
-      raise_not_contiguous(PyExc_ValueError, "Seed array not contiguous: ");
-    if (master_seed.size != kSeedSize)
-      raise(PyExc_ValueError, "master_seed must be exactly 32 bytes long");
-    Key key = mirelon::gen_key(party_id.view(), purpose.view(), SeedView(master_seed.data, kSeedSize));
-    return new_bytes(key).release();
-  });
-}
+using Body = PyObject* (*)(Arguments&);
 
-PyObject* prep_condition(PyObject*, PyObject* args, PyObject* kwargs) {
-  return guarded([&] {
-    Arguments a(kPrepCondition, args, kwargs);
-    float low_bound = a.single_precision(0);
-    float high_bound = a.single_precision(1);
-    ByteArray salt = a.byte_array(2);
-    require_contiguous(salt);
-    PreparedBounds bounds = mirelon::prep_condition(low_bound, high_bound, salt.view());
-    PyRef low = new_int(bounds.low);
-    PyRef high = new_int(bounds.high);
-    return new_tuple({&low, &high}).release();
-  });
-}
-
-PyObject* cond_hash_branch(PyObject*, PyObject* args, PyObject* kwargs) {
-  return guarded([&] {
-    Arguments a(kCondHashBranch, args, kwargs);
-    std::uint64_t low_bound = a.unsigned_integer(0);
-    std::uint64_t high_bound = a.unsigned_integer(1);
-    float test_value = a.single_precision(2);
-    ByteArray salt = a.byte_array(3);
-    require_contiguous(salt);
-    return new_int(mirelon::cond_hash_branch(low_bound, high_bound, test_value, salt.view()))
-        .release();
-  });
-}
-
-PyObject* map_data(PyObject*, PyObject* args, PyObject* kwargs) {
-  return guarded([&] {
-    Arguments a(kMapData, args, kwargs);
-    ByteArray pub_key = a.byte_array(0);
-    ByteArray priv_key = a.byte_array(1);
-    std::uint64_t identity = a.unsigned_integer(2);
-    ByteArrayList data_sequences = a.byte_array_list(3);
-    require_contiguous(pub_key, priv_key);
-    std::vector<ByteView> sequences = element_views(data_sequences);
-    std::span<std::uint8_t> storage;
-    PyRef out = new_bytes_to_fill(mirelon::map_data_length(identity, sequences), storage);
-    mirelon::map_data_into(pub_key.view(), priv_key.view(), identity, sequences, storage);
-    return out.release();
-  });
-}
-
-PyObject* inv_data(PyObject*, PyObject* args, PyObject* kwargs) {
-  return guarded([&] {
-    Arguments a(kInvData, args, kwargs);
-    ByteArray pub_key = a.byte_array(0);
-    ByteArrayList priv_keys = a.byte_array_list(1);
-    ByteArrayList data_sequences = a.byte_array_list(2);
-    require_contiguous(pub_key);
-    std::vector<ByteView> keys = element_views(priv_keys);
-    std::vector<ByteView> sequences = element_views(data_sequences);
-    const std::size_t len = mirelon::inv_data_length(pub_key.view(), keys, sequences, kTableLen);
-    std::vector<std::span<std::uint8_t>> storage;
-    PyRef out = new_bytes_list_to_fill(sequences.size(), len, storage);
-    mirelon::inv_data_into(pub_key.view(), keys, sequences, storage, kTableLen);
-    return out.release();
-  });
-}
-
-PyObject* package_blob(PyObject*, PyObject* args, PyObject* kwargs) {
-  return guarded([&] {
-    Arguments a(kPackageBlob, args, kwargs);
-    BlobFields fields = blob_fields(a.positional());
-    std::span<std::uint8_t> storage;
-    PyRef out = new_bytes_to_fill(blob_size(fields.fields), storage);
-    write_blob_into(fields.fields, storage);
-    return out.release();
-  });
-}
-
-PyObject* unpack_setup_packet(PyObject*, PyObject* args, PyObject* kwargs) {
-  return guarded([&] {
-    Arguments a(kUnpackSetupPacket, args, kwargs);
-    BytesObject data = a.bytes_object(0);
-    SetupPacket p = framing_result(mirelon::unpack_setup_packet(data.bytes));
-    PyRef public_key = new_bytes(p.public_key);
-    PyRef packet = new_bytes(p.packet);
-    PyRef mode = new_str(p.mode);
-    PyRef identity = new_int(p.identity);
-    return new_tuple({&public_key, &packet, &mode, &identity}).release();
-  });
-}
-
-PyObject* unpack_encrypted_packet(PyObject*, PyObject* args, PyObject* kwargs) {
-  return guarded([&] {
-    Arguments a(kUnpackEncryptedPacket, args, kwargs);
-    BytesObject data = a.bytes_object(0);
-    EncryptedPacket p = framing_result(mirelon::unpack_encrypted_packet(data.bytes));
-    PyRef public_key = new_bytes(p.public_key);
-    PyRef private_key = new_bytes(p.private_key);
-    PyRef packet = new_bytes(p.packet);
-    PyRef mode = new_str(p.mode);
-    PyRef identity = new_int(p.identity);
-    return new_tuple({&public_key, &private_key, &packet, &mode, &identity}).release();
-  });
-}
-
-using Function = PyObject* (*)(PyObject*, PyObject*, PyObject*);
-
+// One row per Python function: its name, its parameter names and the function
+// that serves it. The order of this table is the order of `__all__`.
 struct Row {
-  const Signature& signature;
-  Function function;
+  Signature signature;
+  Body body;
 };
-
-// The order of this table is the order of `__all__`.
-const Row kFunctions[] = {
-    {kInvolutePacket, involute_packet},
-    {kCyclePacket, cycle_packet},
-    {kGetChunkSize, get_chunk_size},
-    {kGetChunkSizeMin, get_chunk_size_min},
-    {kCondInvolutePacket, cond_involute_packet},
-    {kGenKey, gen_key},
-    {kPrepCondition, prep_condition},
-    {kCondHashBranch, cond_hash_branch},
-    {kMapData, map_data},
-    {kInvData, inv_data},
-    {kPackageBlob, package_blob},
-    {kUnpackSetupPacket, unpack_setup_packet},
-    {kUnpackEncryptedPacket, unpack_encrypted_packet},
+constexpr Row kFunctions[] = {
+    {{"involute_packet", "packet", "salt", "chunk_size"}, involute_packet},
+    {{"cycle_packet", "packet", "old_salt", "new_salt", "old_key", "new_key", "chunk_size"},
+     cycle_packet},
+    {{"get_chunk_size", "packet"}, get_chunk_size},
+    {{"get_chunk_size_min", "packet", "min_size"}, get_chunk_size_min},
+    {{"cond_involute_packet", "packet", "involute_salt", "chunk_size", "low_bound", "high_bound",
+      "test_value"},
+     cond_involute_packet},
+    {{"gen_key", "party_id", "purpose", "master_seed"}, gen_key},
+    {{"prep_condition", "low_bound", "high_bound", "salt"}, prep_condition},
+    {{"cond_hash_branch", "low_bound", "high_bound", "test_value", "salt"}, cond_hash_branch},
+    {{"map_data", "pub_key", "priv_key", "identity", "data_sequences"}, map_data},
+    {{"inv_data", "pub_key", "priv_keys", "data_sequences"}, inv_data},
+    {Signature::any_positional("package_blob"), package_blob},
+    {{"unpack_setup_packet", "data"}, unpack_setup_packet},
+    {{"unpack_encrypted_packet", "data"}, unpack_encrypted_packet},
 };
 constexpr std::size_t kFunctionCount = std::size(kFunctions);
+
+// The host's entry point for row I: binds the arguments to the row's
+// signature and runs its function, every failure turned into a Python error.
+template <std::size_t I>
+PyObject* call(PyObject*, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    Arguments a(kFunctions[I].signature, args, kwargs);
+    return kFunctions[I].body(a);
+  });
+}
+
+using EntryPoint = PyObject* (*)(PyObject*, PyObject*, PyObject*);
+
+template <std::size_t... I>
+constexpr std::array<EntryPoint, sizeof...(I)> entry_points(std::index_sequence<I...>) {
+  return {call<I>...};
+}
+constexpr auto kEntryPoints = entry_points(std::make_index_sequence<kFunctionCount>());
 
 // "name(a, b)\n--\n\n": the host derives __text_signature__ from it and, as
 // nothing follows, leaves __doc__ None.
@@ -281,8 +249,8 @@ PyModuleDef module_definition = {
 std::atomic<std::int64_t> first_interpreter{-1};
 PyObject* the_module = nullptr;
 
-// Adds one function: its object, `__all__` entry and attribute.
-bool add_function(PyObject* module, PyObject* module_name, PyMethodDef* method) {
+// Adds one function: its object, its attribute and its entry in `all`.
+bool add_function(PyObject* module, PyObject* module_name, PyObject* all, PyMethodDef* method) {
   PyRef function(PyCMethod_New(method, module, module_name, nullptr));
   if (!function) return false;
   PyRef name(PyObject_GetAttrString(function.get(), "__name__"));
@@ -291,14 +259,7 @@ bool add_function(PyObject* module, PyObject* module_name, PyMethodDef* method) 
     PyErr_SetString(PyExc_TypeError, "function __name__ must be a str");
     return false;
   }
-  PyRef all(PyObject_GetAttrString(module, "__all__"));
-  if (!all) {
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
-    PyErr_Clear();
-    all = PyRef(PyList_New(0));
-    if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return false;
-  }
-  if (PyList_Append(all.get(), name.get()) < 0) return false;
+  if (PyList_Append(all, name.get()) < 0) return false;
   return PyObject_SetAttr(module, name.get(), function.get()) == 0;
 }
 
@@ -307,15 +268,19 @@ PyObject* create_module() {
   static PyMethodDef methods[kFunctionCount];
   for (std::size_t i = 0; i < kFunctionCount; ++i) {
     docs[i] = signature_doc(kFunctions[i].signature);
-    methods[i] = {kFunctions[i].signature.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(kFunctions[i].function)),
+    methods[i] = {kFunctions[i].signature.name,
+                  reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(kEntryPoints[i])),
                   METH_VARARGS | METH_KEYWORDS, docs[i].c_str()};
   }
   PyRef module(PyModule_Create2(&module_definition, 3));
   if (!module) return nullptr;
   PyRef name(PyModule_GetNameObject(module.get()));
   if (!name) return nullptr;
+  // `__all__` is made once, ahead of the functions, and filled as they are added.
+  PyRef all(PyList_New(0));
+  if (!all || PyObject_SetAttrString(module.get(), "__all__", all.get()) < 0) return nullptr;
   for (PyMethodDef& method : methods)
-    if (!add_function(module.get(), name.get(), &method)) return nullptr;
+    if (!add_function(module.get(), name.get(), all.get(), &method)) return nullptr;
   return module.release();
 }
 

@@ -59,21 +59,14 @@ def kind(call):
 
 # The conversion rule of every parameter, in order; package_blob takes any
 # number of blob fields.
-RULES = {
-    "involute_packet": ("array", "array", "uint"),
-    "cycle_packet": ("array", "array", "array", "array", "array", "uint"),
-    "get_chunk_size": ("array",),
-    "get_chunk_size_min": ("array", "uint"),
-    "cond_involute_packet": ("array", "array", "uint", "uint", "uint", "float32"),
-    "gen_key": ("text", "text", "seed"),
-    "prep_condition": ("float32", "float32", "array"),
-    "cond_hash_branch": ("uint", "uint", "float32", "array"),
-    "map_data": ("array", "array", "uint", "array_list"),
-    "inv_data": ("array", "array_list", "array_list"),
-    "package_blob": ("field", "field"),
-    "unpack_setup_packet": ("bytes",),
-    "unpack_encrypted_packet": ("bytes",),
-}
+RULES = {name: tuple(rules.split()) for name, rules in {
+    "involute_packet": "array array uint", "cycle_packet": "array array array array array uint",
+    "get_chunk_size": "array", "get_chunk_size_min": "array uint",
+    "cond_involute_packet": "array array uint uint uint float32", "gen_key": "text text seed",
+    "prep_condition": "float32 float32 array", "cond_hash_branch": "uint uint float32 array",
+    "map_data": "array array uint array_list", "inv_data": "array array_list array_list",
+    "package_blob": "field field", "unpack_setup_packet": "bytes", "unpack_encrypted_packet": "bytes",
+}.items()}
 
 
 def distinct_chunks(rng, chunks):
@@ -125,20 +118,13 @@ def results(calls):
 
 def checksum(value):
     """A digest of every array reachable from an argument, with its flags."""
-    digest = hashlib.sha256()
-
-    def add(v):
-        if isinstance(v, np.ndarray):
-            digest.update(repr((v.dtype.str, v.shape, v.strides, v.flags.writeable)).encode())
-            digest.update(np.ascontiguousarray(v).tobytes())
-        elif isinstance(v, (list, tuple)):
-            for item in v:
-                add(item)
-        else:
-            digest.update(repr(v).encode())
-
-    add(value)
-    return digest.hexdigest()
+    if isinstance(value, (list, tuple, dict)):
+        items = value.values() if isinstance(value, dict) else value
+        return hashlib.sha256("".join(map(checksum, items)).encode()).hexdigest()
+    if isinstance(value, np.ndarray):
+        flags = repr((value.dtype.str, value.shape, value.strides, value.flags.writeable)).encode()
+        return hashlib.sha256(flags + np.ascontiguousarray(value).tobytes()).hexdigest()
+    return repr(value)
 
 
 @pytest.fixture

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "decrypt/inverse_tables.hpp"
 #include "mirelon/bytes.hpp"
 #include "mirelon/decrypt.hpp"
 #include "mirelon/encrypt.hpp"

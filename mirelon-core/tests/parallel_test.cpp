@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "mirelon/failure.hpp"
-#include "mirelon/parallel.hpp"
+#include "runtime/parallel.hpp"
 
 namespace mirelon {
 namespace {

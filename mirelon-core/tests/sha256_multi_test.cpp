@@ -1,10 +1,12 @@
-#include "sha256_multi.hpp"
+#include "crypto/sha256_multi.hpp"
 
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
 
 #include <random>
 #include <vector>
+
+#include "support/crypto_support.hpp"
 
 namespace mirelon::crypto {
 namespace {

@@ -1,5 +1,5 @@
 # The core's GoogleTest suite.
 set -euo pipefail
-cmake -S . -B build/tests -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIRELON_BUILD_TESTS=ON >/dev/null
-cmake --build build/tests --target mirelon_core_tests
-build/tests/mirelon-core/tests/mirelon_core_tests --gtest_brief=1
+cmake --preset dev >/dev/null
+cmake --build --preset dev
+build/dev/mirelon-core/tests/mirelon_core_tests --gtest_brief=1

@@ -2,9 +2,7 @@
 # UndefinedBehaviorSanitizer; the same build also makes the module that the
 # next step tests.
 set -euo pipefail
-cmake -S . -B build/hardening-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DMIRELON_BUILD_TESTS=ON -DMIRELON_BUILD_PYTHON=ON -DMIRELON_SANITIZE=ON \
-  -DPython_EXECUTABLE="$PWD/.venv/bin/python" >/dev/null
-cmake --build build/hardening-asan
+cmake --preset asan >/dev/null
+cmake --build --preset asan
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  build/hardening-asan/mirelon-core/tests/mirelon_core_tests --gtest_brief=1
+  build/asan/mirelon-core/tests/mirelon_core_tests --gtest_brief=1

@@ -6,11 +6,11 @@ set -euo pipefail
 root=$PWD
 preload="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)"
 cd "$(mktemp -d)"
-LD_PRELOAD="$preload" PYTHONPATH="$root/build/hardening-asan/mirelon-core-py" \
+LD_PRELOAD="$preload" PYTHONPATH="$root/build/asan/mirelon-core-py" \
   ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0 \
   LSAN_OPTIONS="suppressions=$root/scripts/lsan-python.supp:print_suppressions=0" \
   UBSAN_OPTIONS=print_stacktrace=1 \
   "$root/.venv/bin/python" -c "
 import sys, mirelon_core_py
-assert mirelon_core_py.__file__.startswith('$root/build/hardening-asan/'), mirelon_core_py.__file__
+assert mirelon_core_py.__file__.startswith('$root/build/asan/'), mirelon_core_py.__file__
 sys.exit(__import__('pytest').main(['-q', '-p', 'no:cacheprovider', '$root/mirelon-core-py/tests']))"

@@ -1,17 +1,16 @@
 # Each libFuzzer harness for a few seconds, starting from its committed seed
 # corpus (new inputs go to a scratch directory, the corpus stays as it is).
-# For a longer run: build/hardening-fuzz/fuzz/<name>_fuzz -max_total_time=600 \
+# For a longer run: build/fuzz/fuzz/<name>_fuzz -max_total_time=600 \
 #   "$(mktemp -d)" fuzz/corpus/<name>
 set -euo pipefail
-CC=clang-14 CXX=clang++-14 cmake -S . -B build/hardening-fuzz -G Ninja \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIRELON_BUILD_FUZZ=ON >/dev/null
-cmake --build build/hardening-fuzz
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
 seconds=${FUZZ_SECONDS:-5}
 for corpus in fuzz/corpus/*/; do
   name=$(basename "$corpus")
   scratch=$(mktemp -d)
   log=$scratch/log
-  if ! (cd "$scratch" && "$OLDPWD/build/hardening-fuzz/fuzz/${name}_fuzz" \
+  if ! (cd "$scratch" && "$OLDPWD/build/fuzz/fuzz/${name}_fuzz" \
           -max_total_time="$seconds" -print_final_stats=1 "$scratch" "$OLDPWD/$corpus") \
           >"$log" 2>&1; then
     tail -40 "$log"

@@ -20,11 +20,24 @@ namespace mirelon::py {
 
 inline constexpr std::size_t kMaxParameters = 6;
 
+// A function's name and parameter names; the count follows from the names.
 struct Signature {
   const char* name;
   std::array<const char*, kMaxParameters> parameters{};
   std::size_t count = 0;  // named parameters; 0 with `varargs` gathers all positionals
   bool varargs = false;
+
+  template <class... Names>
+  constexpr Signature(const char* function_name, Names... names)
+      : name(function_name), parameters{names...}, count(sizeof...(Names)) {
+    static_assert(sizeof...(Names) <= kMaxParameters);
+  }
+  // A function taking any number of positional arguments and no keywords.
+  static constexpr Signature any_positional(const char* function_name) {
+    Signature s(function_name);
+    s.varargs = true;
+    return s;
+  }
 };
 
 // A text argument: its UTF-8 encoding, owned for the call.

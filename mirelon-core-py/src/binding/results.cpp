@@ -4,7 +4,7 @@
 #include <new>
 
 #include "binding/errors.hpp"
-#include "mirelon/memory.hpp"
+#include "runtime/memory.hpp"
 
 namespace mirelon::py {
 namespace {
@@ -72,13 +72,6 @@ PyRef new_tuple(std::initializer_list<PyRef*> items) {
   Py_ssize_t position = 0;
   for (PyRef* item : items) PyTuple_SetItem(tuple.get(), position++, item->release());
   return tuple;
-}
-
-PyRef new_bytes_list(std::span<const Bytes> items) {
-  PyRef list = created(PyList_New(static_cast<Py_ssize_t>(items.size())));
-  Py_ssize_t position = 0;
-  for (const Bytes& item : items) PyList_SetItem(list.get(), position++, new_bytes(item).release());
-  return list;
 }
 
 }  // namespace mirelon::py

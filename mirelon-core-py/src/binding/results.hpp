@@ -27,6 +27,5 @@ PyRef new_bytes_list_to_fill(std::size_t count, std::size_t size,
 PyRef new_str(std::string_view utf8);
 // A tuple of the given items, in order (their references are taken over).
 PyRef new_tuple(std::initializer_list<PyRef*> items);
-PyRef new_bytes_list(std::span<const Bytes> items);
 
 }  // namespace mirelon::py

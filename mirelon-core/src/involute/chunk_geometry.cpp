@@ -4,7 +4,7 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "involute/siphash.hpp"
+#include "crypto/siphash.hpp"
 #include "mirelon/failure.hpp"
 
 namespace mirelon {

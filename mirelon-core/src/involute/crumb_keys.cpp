@@ -5,7 +5,7 @@
 #include <bit>
 #include <vector>
 
-#include "mirelon/parallel.hpp"
+#include "runtime/parallel.hpp"
 
 namespace mirelon {
 namespace {

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "involute/scratch.hpp"
+#include "runtime/scratch_array.hpp"
 
 namespace mirelon {
 
@@ -31,7 +31,7 @@ class KeyLayout {
   std::uint64_t index_mask_;
 };
 
-using CrumbKeys = Scratch<std::uint64_t>;
+using CrumbKeys = ScratchArray<std::uint64_t>;
 
 // The keys in ascending order, sorted on the pool.
 CrumbKeys sort_keys(CrumbKeys keys);

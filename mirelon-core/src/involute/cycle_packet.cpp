@@ -3,26 +3,18 @@
 #include <string>
 
 #include "involute/crumbs.hpp"
-#include "mapping_blocks.hpp"
+#include "kernels/byte_blocks.hpp"
 #include "mirelon/failure.hpp"
-#include "mirelon/memory.hpp"
 #include "mirelon/involute.hpp"
-#include "mirelon/parallel.hpp"
-#include "scratch_pool.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/parallel.hpp"
+#include "runtime/scratch_pool.hpp"
 
 namespace mirelon {
 namespace {
 
-using Counts = std::array<std::uint64_t, 256>;
-
-Counts byte_counts(ByteView bytes) {
-  Counts counts{};
-  for (std::uint8_t b : bytes) ++counts[b];
-  return counts;
-}
-
 // "[1, 2, 3]": the sorted bytes in decimal.
-std::string sorted_list(const Counts& counts) {
+std::string sorted_list(const ByteCounts& counts) {
   std::string text = "[";
   bool first = true;
   for (std::size_t v = 0; v < 256; ++v) {
@@ -39,12 +31,6 @@ std::string sorted_list(const Counts& counts) {
 // Bytes substituted per task.
 constexpr std::size_t kSubstituteGrain = std::size_t{256} << 10;
 
-// The branch value of involute_packet under `salt`.
-std::uint64_t plain_branch(ByteView salt) {
-  const PreparedBounds bounds = prep_condition(-1.0f, 1.0f, salt);
-  return cond_hash_branch(bounds.low, bounds.high, 0.0f, salt);
-}
-
 }  // namespace
 
 tl::expected<void, InvoluteError> cycle_packet_into(ByteView packet, ByteView old_salt,
@@ -52,15 +38,14 @@ tl::expected<void, InvoluteError> cycle_packet_into(ByteView packet, ByteView ol
                                                     ByteView new_key, std::uint64_t chunk_size,
                                                     std::span<std::uint8_t> out) {
   // Equal sorted copies is the same as equal lengths and equal byte counts.
-  const Counts old_counts = byte_counts(old_key);
-  const Counts new_counts = byte_counts(new_key);
+  const ByteCounts old_counts = count_bytes(old_key);
+  const ByteCounts new_counts = count_bytes(new_key);
   if (old_key.size() != new_key.size() || old_counts != new_counts)
     fail_assert_eq("Keys must be permutations from the same set", sorted_list(old_counts),
                    sorted_list(new_counts));
 
   const std::uint64_t n = packet.size();
-  if (chunk_size != 0 && n % chunk_size != 0)
-    return tl::unexpected(InvoluteError(ChunkMismatch{n, chunk_size}));
+  if (auto mismatch = chunk_mismatch(n, chunk_size)) return tl::unexpected(*mismatch);
   require_output_size(out, packet.size());
 
   // Later positions overwrite earlier ones for repeated bytes; values absent
@@ -81,7 +66,7 @@ tl::expected<void, InvoluteError> cycle_packet_into(ByteView packet, ByteView ol
   // Involution moves whole chunks, so the substituted packet's byte counts
   // follow from the input's: both seeds are known before either involution,
   // and their two long hashes run side by side.
-  const ByteCounts first_counts = byte_histogram(packet);
+  const ByteCounts first_counts = count_bytes_on_pool(packet);
   ByteCounts second_counts{};
   for (std::size_t v = 0; v < 256; ++v) second_counts[table[v]] += first_counts[v];
   const std::uint64_t first_branch = plain_branch(old_salt);

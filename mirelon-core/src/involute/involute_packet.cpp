@@ -5,71 +5,33 @@
 #include <atomic>
 #include <bit>
 #include <cstring>
-#include <span>
 #include <memory>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
-#include "crypto.hpp"
+#include "crypto/openssl.hpp"
+#include "crypto/sha256_multi.hpp"
 #include "involute/crumb_keys.hpp"
 #include "involute/crumbs.hpp"
-#include "involute/scratch.hpp"
-#include "mirelon/memory.hpp"
-#include "sha256_multi.hpp"
-#include "mirelon/parallel.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/parallel.hpp"
+#include "runtime/scratch_array.hpp"
 
 namespace mirelon {
 namespace {
 
-using Histogram = ByteCounts;
-
-// Bytes counted per task when the histogram is built on the pool.
-constexpr std::size_t kHistogramBlock = std::size_t{256} << 10;
+// Bytes counted per task when the packet's byte counts are taken on the pool.
+constexpr std::size_t kCountBlock = std::size_t{256} << 10;
 // Bytes hashed or copied per task, roughly: enough to outweigh scheduling.
 constexpr std::size_t kTaskBytes = std::size_t{64} << 10;
-
-void count_bytes(const std::uint8_t* data, std::size_t size, Histogram& counts) {
-  // Four interleaved tables keep consecutive equal bytes from serialising on
-  // one counter.
-  std::array<std::array<std::uint32_t, 256>, 4> lanes{};
-  std::size_t i = 0;
-  while (i < size) {
-    // Flush before a 32-bit lane could overflow.
-    const std::size_t stop = std::min(size, i + (std::size_t{1} << 30));
-    for (; i + 4 <= stop; i += 4) {
-      ++lanes[0][data[i]];
-      ++lanes[1][data[i + 1]];
-      ++lanes[2][data[i + 2]];
-      ++lanes[3][data[i + 3]];
-    }
-    for (; i < stop; ++i) ++lanes[0][data[i]];
-    for (auto& lane : lanes) {
-      for (std::size_t v = 0; v < 256; ++v) counts[v] += lane[v];
-      lane.fill(0);
-    }
-  }
-}
-
-Histogram histogram(ByteView packet) {
-  const std::size_t blocks = (packet.size() + kHistogramBlock - 1) / kHistogramBlock;
-  std::vector<Histogram> partial(blocks, Histogram{});
-  parallel::for_each_index(blocks, 1, [&](std::size_t b) {
-    const std::size_t begin = b * kHistogramBlock;
-    const std::size_t size = std::min(kHistogramBlock, packet.size() - begin);
-    count_bytes(packet.data() + begin, size, partial[b]);
-  });
-  Histogram total{};
-  for (const Histogram& h : partial)
-    for (std::size_t v = 0; v < 256; ++v) total[v] += h[v];
-  return total;
-}
 
 // SHA-256 of the packet bytes and the branch value (big-endian) in ascending
 // order, given the packet's byte counts. The order depends only on how often
 // each value occurs, so each value's run is fed from a constant buffer instead
 // of sorting a copy.
-crypto::Digest seed_from_counts(Histogram counts, std::uint64_t branch) {
+crypto::Digest seed_from_counts(ByteCounts counts, std::uint64_t branch) {
   std::array<std::uint8_t, 8> branch_bytes;
   store_u64_be(branch_bytes.data(), branch);
   for (std::uint8_t b : branch_bytes) ++counts[b];
@@ -112,10 +74,11 @@ bool settle_tie(ByteView packet, std::size_t c, ByteView salt, const crypto::Dig
 // read per chunk, which the processor overlaps far better than two dependent
 // ones: about half the time of gathering in one loop.
 template <class Index>
-Scratch<Index> source_chunks(const CrumbKeys& keys, const KeyLayout& layout, std::size_t grain) {
+ScratchArray<Index> source_chunks(const CrumbKeys& keys, const KeyLayout& layout,
+                                  std::size_t grain) {
   // Far ahead: for a packet larger than the caches each read waits on memory.
   constexpr std::size_t kAhead = 128;
-  Scratch<Index> source = Scratch<Index>(keys.size());
+  ScratchArray<Index> source = ScratchArray<Index>(keys.size());
   parallel::for_ranges(keys.size(), grain, [&](std::size_t begin, std::size_t end) {
     for (std::size_t j = begin; j < end; ++j) {
       if (j + kAhead < end) __builtin_prefetch(keys.data() + layout.index(keys[j + kAhead]));
@@ -128,7 +91,7 @@ Scratch<Index> source_chunks(const CrumbKeys& keys, const KeyLayout& layout, std
 // Copies output chunks [begin, end). kSize is the chunk size when known at
 // compile time, else 0.
 template <std::size_t kSize, class Index>
-void gather(ByteView packet, const Scratch<Index>& source, std::size_t c, std::size_t begin,
+void gather(ByteView packet, const ScratchArray<Index>& source, std::size_t c, std::size_t begin,
             std::size_t end, std::span<std::uint8_t> out) {
   constexpr std::size_t kAhead = 256;
   const std::size_t size = kSize != 0 ? kSize : c;
@@ -147,7 +110,7 @@ template <class Index>
 void copy_in_crumb_order(ByteView packet, const CrumbKeys& keys, const KeyLayout& layout,
                          std::size_t c, std::span<std::uint8_t> out) {
   const std::size_t grain = std::max<std::size_t>(1, kTaskBytes / c);
-  const Scratch<Index> source = source_chunks<Index>(keys, layout, grain);
+  const ScratchArray<Index> source = source_chunks<Index>(keys, layout, grain);
   parallel::for_ranges(keys.size(), grain, [&](std::size_t begin, std::size_t end) {
     // Short chunks are copied inline rather than through a library call.
     switch (c) {
@@ -213,7 +176,7 @@ void absorb_leading(ByteView packet, std::size_t c, std::size_t lead_blocks, std
   parallel::for_ranges(states.size(), grain, [&](std::size_t begin, std::size_t end) {
     std::fill(states.begin() + static_cast<std::ptrdiff_t>(begin),
               states.begin() + static_cast<std::ptrdiff_t>(end), crypto::kShaInitial);
-    crypto::ByteTally tally;
+    ByteTally tally;
     chunk_batches(packet, c, begin, end,
                   [&](std::size_t first, const std::uint8_t* const* own, std::size_t count) {
                     if (counts == nullptr)
@@ -231,50 +194,48 @@ void absorb_leading(ByteView packet, std::size_t c, std::size_t lead_blocks, std
   });
 }
 
-// Involution with the seed from `source`. The whole 64-byte blocks of every
-// chunk precede salt and seed in its crumb's message, so they can be hashed
-// before the seed is known; only the blocks holding the chunk's end, the salt
-// and the seed wait for it. Writes the result to `out` (n bytes).
-tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, std::size_t c,
-                                                const SeedSource& source,
-                                                std::span<std::uint8_t> out) {
-  const std::size_t n = packet.size();
-  const std::size_t k = n / c;
-  const std::size_t crumb_grain =
-      std::max<std::size_t>(kCrumbBatch, kTaskBytes / (c + salt.size() + 64));
-  // The seed is one long serial hash after the byte counts. With a second
-  // worker, the other work that does not need the seed runs meanwhile:
-  // faulting in the output and the crumb keys (fresh memory costs the kernel
-  // a page clear) and hashing the leading blocks. On one worker, the packet's
-  // bytes are counted while the leading blocks are hashed (with a single
-  // leading block, keeping the states costs about what that saves).
+// What the seed phase leaves for the crumb phase.
+struct SeededWork {
+  crypto::Digest seed;
+  // Whole 64-byte blocks of every chunk already absorbed into `states`.
+  std::size_t lead_blocks = 0;
+  ScratchArray<crypto::ShaState> states;
+  CrumbKeys keys;  // one per chunk, not yet written
+};
+
+// Phase 1: the seed. It is one long serial hash after the byte counts. With a
+// second worker, the other work that does not need the seed runs meanwhile:
+// faulting in the output and the crumb keys (fresh memory costs the kernel a
+// page clear) and hashing the leading blocks. On one worker, the packet's
+// bytes are counted while the leading blocks are hashed (with a single
+// leading block, keeping the states costs about what that saves).
+SeededWork seed_phase(ByteView packet, std::size_t c, const SeedSource& source,
+                      std::size_t crumb_grain, std::span<std::uint8_t> out) {
+  const std::size_t k = packet.size() / c;
   const bool overlap = parallel::worker_count() > 1;
   const bool count_while_hashing = !overlap && !source.known && c >= 2 * crypto::kShaBlock;
-  const std::size_t lead_blocks = overlap || count_while_hashing ? c / crypto::kShaBlock : 0;
+  SeededWork work;
+  work.lead_blocks = overlap || count_while_hashing ? c / crypto::kShaBlock : 0;
   auto seed_from = [&](const ByteCounts& counts) {
     return source.known ? *source.known : seed_from_counts(counts, source.branch);
   };
 
-  crypto::Digest seed;
-  Scratch<crypto::ShaState> states;
-  const KeyLayout layout(k);
-  CrumbKeys keys;
   if (count_while_hashing) {
-    states = Scratch<crypto::ShaState>(k);
+    work.states = ScratchArray<crypto::ShaState>(k);
     ByteCounts counts{};
-    absorb_leading(packet, c, lead_blocks, crumb_grain, states, &counts);
-    seed = seed_from(counts);
-    keys = CrumbKeys(k);
+    absorb_leading(packet, c, work.lead_blocks, crumb_grain, work.states, &counts);
+    work.seed = seed_from(counts);
+    work.keys = CrumbKeys(k);
   } else if (!overlap) {
-    seed = seed_from(source.known ? ByteCounts{} : histogram(packet));
-    keys = CrumbKeys(k);
+    work.seed = seed_from(source.known ? ByteCounts{} : count_bytes_on_pool(packet));
+    work.keys = CrumbKeys(k);
   } else {
     // The counts come first, on every worker; only the serial hash of the
     // sorted bytes then runs beside the seed-independent work.
-    const ByteCounts counts = source.known ? ByteCounts{} : histogram(packet);
+    const ByteCounts counts = source.known ? ByteCounts{} : count_bytes_on_pool(packet);
     parallel::for_each_index(2, 1, [&](std::size_t task) {
       if (task == 0) {
-        seed = seed_from(counts);
+        work.seed = seed_from(counts);
         return;
       }
       // Each in parallel pieces, so that the worker done with the seed can
@@ -282,88 +243,128 @@ tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, 
       parallel::for_ranges(out.size(), kFaultGrain, [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; i += kPageSize) out[i] = 0;
       });
-      keys = CrumbKeys(k);
-      if (lead_blocks == 0) return;
-      states = Scratch<crypto::ShaState>(k);
-      absorb_leading(packet, c, lead_blocks, crumb_grain, states, nullptr);
+      work.keys = CrumbKeys(k);
+      if (work.lead_blocks == 0) return;
+      work.states = ScratchArray<crypto::ShaState>(k);
+      absorb_leading(packet, c, work.lead_blocks, crumb_grain, work.states, nullptr);
     });
   }
+  return work;
+}
 
+// Phase 2: every chunk's crumb key, from the rest of its crumb's message
+// (the blocks holding the chunk's end, then salt || seed).
+void crumb_phase(ByteView packet, ByteView salt, std::size_t c, std::size_t crumb_grain,
+                 const KeyLayout& layout, SeededWork& work) {
   // salt || seed: the part every crumb's message ends with.
-  Bytes shared(salt.size() + seed.size());
+  Bytes shared(salt.size() + work.seed.size());
   if (!salt.empty()) std::memcpy(shared.data(), salt.data(), salt.size());
-  std::memcpy(shared.data() + salt.size(), seed.data(), seed.size());
-  const std::uint64_t seed_lead = load_u64_be(seed.data());
+  std::memcpy(shared.data() + salt.size(), work.seed.data(), work.seed.size());
+  const std::uint64_t seed_lead = load_u64_be(work.seed.data());
 
-  parallel::for_ranges(k, crumb_grain, [&](std::size_t begin, std::size_t end) {
+  parallel::for_ranges(work.keys.size(), crumb_grain, [&](std::size_t begin, std::size_t end) {
     std::array<crypto::ShaState, kCrumbBatch> initial;
     initial.fill(crypto::kShaInitial);
     std::array<crypto::Digest, kCrumbBatch> digests;
     chunk_batches(packet, c, begin, end,
                   [&](std::size_t first, const std::uint8_t* const* own, std::size_t count) {
                     const crypto::ShaState* from =
-                        lead_blocks == 0 ? initial.data() : states.data() + first;
-                    crypto::sha_finish(from, own, c, lead_blocks, shared, count, digests.data());
+                        work.lead_blocks == 0 ? initial.data() : work.states.data() + first;
+                    crypto::sha_finish(from, own, c, work.lead_blocks, shared, count,
+                                       digests.data());
                     for (std::size_t j = 0; j < count; ++j)
-                      keys[first + j] =
+                      work.keys[first + j] =
                           layout.key(load_u64_be(digests[j].data()) ^ seed_lead, first + j);
                   });
   });
-  states = {};
+  work.states = {};
+}
 
-  // Crumbs are distinct exactly when no run of equal leading words holds two
-  // equal crumbs. This is decided before any output exists, and distinct
-  // crumbs have one order, so the unstable sort cannot leak into results.
+// Phase 3: the keys in crumb order. Crumbs are distinct exactly when no run
+// of equal leading words holds two equal crumbs. This is decided before any
+// output exists, and distinct crumbs have one order, so the unstable sort
+// cannot leak into results. False when two crumbs are equal.
+bool order_phase(ByteView packet, ByteView salt, std::size_t c, const crypto::Digest& seed,
+                 const KeyLayout& layout, CrumbKeys& keys) {
   keys = sort_keys(std::move(keys));
+  const std::size_t k = keys.size();
   for (std::size_t r = 0; r + 1 < k;) {
     std::size_t end = r + 1;
     while (end < k && layout.same_lead(keys[end], keys[r])) ++end;
     if (end - r > 1 &&
         !settle_tie(packet, c, salt, seed, layout, std::span(keys).subspan(r, end - r)))
-      return tl::unexpected(InvoluteError(DuplicateCrumbs{}));
+      return false;
     r = end;
   }
+  return true;
+}
 
-  // Four-byte chunk indices halve what the random reads keep in cache.
+// Involution with the seed from `source`. The whole 64-byte blocks of every
+// chunk precede salt and seed in its crumb's message, so they can be hashed
+// before the seed is known; only the blocks holding the chunk's end, the salt
+// and the seed wait for it. Writes the result to `out` (n bytes).
+tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, std::size_t c,
+                                                const SeedSource& source,
+                                                std::span<std::uint8_t> out) {
+  const std::size_t k = packet.size() / c;
+  const std::size_t crumb_grain =
+      std::max<std::size_t>(kCrumbBatch, kTaskBytes / (c + salt.size() + 64));
+  const KeyLayout layout(k);
+  SeededWork work = seed_phase(packet, c, source, crumb_grain, out);
+  crumb_phase(packet, salt, c, crumb_grain, layout, work);
+  if (!order_phase(packet, salt, c, work.seed, layout, work.keys))
+    return tl::unexpected(InvoluteError(DuplicateCrumbs{}));
+  // Phase 4: the copy. Four-byte chunk indices halve what the random reads
+  // keep in cache.
   if (k <= (std::uint64_t{1} << 32))
-    copy_in_crumb_order<std::uint32_t>(packet, keys, layout, c, out);
+    copy_in_crumb_order<std::uint32_t>(packet, work.keys, layout, c, out);
   else
-    copy_in_crumb_order<std::uint64_t>(packet, keys, layout, c, out);
+    copy_in_crumb_order<std::uint64_t>(packet, work.keys, layout, c, out);
   return {};
 }
 
-// The checks every involution makes before any work: a chunk size of 0
-// copies, one that does not divide the length fails. Returns true when the
-// caller is done.
-bool trivial_involution(ByteView packet, std::uint64_t chunk_size, std::span<std::uint8_t> out,
-                        tl::expected<void, InvoluteError>& result) {
-  const std::uint64_t n = packet.size();
-  if (chunk_size != 0 && n % chunk_size != 0) {
-    result = tl::unexpected(InvoluteError(ChunkMismatch{n, chunk_size}));
-    return true;
-  }
+// The checks every involution makes before any work: a chunk size that does
+// not divide the length fails, a chunk size of 0 copies, an empty packet is
+// done. Returns the result when nothing is left to do.
+std::optional<tl::expected<void, InvoluteError>> trivial_involution(ByteView packet,
+                                                                    std::uint64_t chunk_size,
+                                                                    std::span<std::uint8_t> out) {
+  if (auto mismatch = chunk_mismatch(packet.size(), chunk_size)) return tl::unexpected(*mismatch);
   require_output_size(out, packet.size());
-  if (chunk_size == 0) {
-    if (n != 0) std::memcpy(out.data(), packet.data(), packet.size());
-    return true;
-  }
-  return n == 0;
+  if (chunk_size == 0 && !packet.empty()) std::memcpy(out.data(), packet.data(), packet.size());
+  if (chunk_size == 0 || packet.empty()) return tl::expected<void, InvoluteError>{};
+  return std::nullopt;
 }
 
 }  // namespace
 
-ByteCounts byte_histogram(ByteView packet) { return histogram(packet); }
+ByteCounts count_bytes_on_pool(ByteView packet) {
+  const std::size_t blocks = (packet.size() + kCountBlock - 1) / kCountBlock;
+  std::vector<ByteCounts> partial(blocks, ByteCounts{});
+  parallel::for_each_index(blocks, 1, [&](std::size_t b) {
+    const std::size_t begin = b * kCountBlock;
+    partial[b] = count_bytes(packet.subspan(begin, std::min(kCountBlock, packet.size() - begin)));
+  });
+  ByteCounts total{};
+  for (const ByteCounts& h : partial)
+    for (std::size_t v = 0; v < 256; ++v) total[v] += h[v];
+  return total;
+}
 
 crypto::Digest involution_seed(const ByteCounts& counts, std::uint64_t branch) {
   return seed_from_counts(counts, branch);
+}
+
+std::uint64_t plain_branch(ByteView salt) {
+  const PreparedBounds bounds = prep_condition(-1.0f, 1.0f, salt);
+  return cond_hash_branch(bounds.low, bounds.high, 0.0f, salt);
 }
 
 tl::expected<void, InvoluteError> involute_with_seed(ByteView packet, ByteView salt,
                                                      std::uint64_t chunk_size,
                                                      const crypto::Digest& seed,
                                                      std::span<std::uint8_t> out) {
-  tl::expected<void, InvoluteError> result;
-  if (trivial_involution(packet, chunk_size, out, result)) return result;
+  if (auto done = trivial_involution(packet, chunk_size, out)) return *done;
   return involute_with(packet, salt, static_cast<std::size_t>(chunk_size), SeedSource{seed, 0},
                        out);
 }
@@ -374,8 +375,7 @@ tl::expected<void, InvoluteError> cond_involute_packet_into(ByteView packet, Byt
                                                             std::uint64_t high_bound,
                                                             float test_value,
                                                             std::span<std::uint8_t> out) {
-  tl::expected<void, InvoluteError> result;
-  if (trivial_involution(packet, chunk_size, out, result)) return result;
+  if (auto done = trivial_involution(packet, chunk_size, out)) return *done;
   const std::uint64_t branch = cond_hash_branch(low_bound, high_bound, test_value, salt);
   return involute_with(packet, salt, static_cast<std::size_t>(chunk_size),
                        SeedSource{std::nullopt, branch}, out);
@@ -384,8 +384,9 @@ tl::expected<void, InvoluteError> cond_involute_packet_into(ByteView packet, Byt
 tl::expected<void, InvoluteError> involute_packet_into(ByteView packet, ByteView salt,
                                                        std::uint64_t chunk_size,
                                                        std::span<std::uint8_t> out) {
-  const PreparedBounds bounds = prep_condition(-1.0f, 1.0f, salt);
-  return cond_involute_packet_into(packet, salt, chunk_size, bounds.low, bounds.high, 0.0f, out);
+  if (auto done = trivial_involution(packet, chunk_size, out)) return *done;
+  return involute_with(packet, salt, static_cast<std::size_t>(chunk_size),
+                       SeedSource{std::nullopt, plain_branch(salt)}, out);
 }
 
 tl::expected<Bytes, InvoluteError> cond_involute_packet(ByteView packet, ByteView salt,
@@ -393,8 +394,7 @@ tl::expected<Bytes, InvoluteError> cond_involute_packet(ByteView packet, ByteVie
                                                         std::uint64_t low_bound,
                                                         std::uint64_t high_bound,
                                                         float test_value) {
-  if (chunk_size != 0 && packet.size() % chunk_size != 0)
-    return tl::unexpected(InvoluteError(ChunkMismatch{packet.size(), chunk_size}));
+  if (auto mismatch = chunk_mismatch(packet.size(), chunk_size)) return tl::unexpected(*mismatch);
   Bytes out = advised_bytes(packet.size());
   auto done = cond_involute_packet_into(packet, salt, chunk_size, low_bound, high_bound,
                                         test_value, out);
@@ -404,8 +404,11 @@ tl::expected<Bytes, InvoluteError> cond_involute_packet(ByteView packet, ByteVie
 
 tl::expected<Bytes, InvoluteError> involute_packet(ByteView packet, ByteView salt,
                                                    std::uint64_t chunk_size) {
-  const PreparedBounds bounds = prep_condition(-1.0f, 1.0f, salt);
-  return cond_involute_packet(packet, salt, chunk_size, bounds.low, bounds.high, 0.0f);
+  if (auto mismatch = chunk_mismatch(packet.size(), chunk_size)) return tl::unexpected(*mismatch);
+  Bytes out = advised_bytes(packet.size());
+  auto done = involute_packet_into(packet, salt, chunk_size, out);
+  if (!done) return tl::unexpected(done.error());
+  return out;
 }
 
 }  // namespace mirelon

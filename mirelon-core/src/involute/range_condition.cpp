@@ -5,7 +5,8 @@
 #include <cmath>
 #include <limits>
 
-#include "crypto.hpp"
+#include "crypto/openssl.hpp"
+#include "involute/order_preserving_map.hpp"
 #include "mirelon/failure.hpp"
 
 namespace mirelon {

@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "mirelon/memory.hpp"
+#include "runtime/memory.hpp"
 #include "utils/utf8.hpp"
 
 namespace mirelon {

@@ -7,9 +7,9 @@
 #include <array>
 #include <string_view>
 
-#include "../crypto.hpp"
+#include "crypto/openssl.hpp"
 #include "mirelon/failure.hpp"
-#include "mirelon/utils/permutation.hpp"
+#include "utils/permutation.hpp"
 
 namespace mirelon {
 namespace {

@@ -1,10 +1,10 @@
-#include "mirelon/utils/permutation.hpp"
+#include "utils/permutation.hpp"
 
 #include <openssl/crypto.h>
 
 #include <span>
 
-#include "../crypto.hpp"
+#include "crypto/openssl.hpp"
 #include "mirelon/failure.hpp"
 
 namespace mirelon {

@@ -1,6 +1,7 @@
 #pragma once
 // Key derivation: a fresh 256-byte permutation key bound to a master seed, a
-// party identifier and a purpose, with 32 bytes of operating-system entropy.
+// party identifier and a purpose, with 32 bytes of operating-system entropy;
+// and the seeded permutation that turns derived bytes into a key.
 
 #include <cstdint>
 #include <span>
@@ -8,6 +9,11 @@
 #include "mirelon/bytes.hpp"
 
 namespace mirelon {
+
+// The permutation of 0..255 that a 32-byte seed determines: a Fisher-Yates
+// shuffle driven by the ChaCha20 keystream under the seed (zero nonce, block
+// counter from 0). Deterministic.
+Key seeded_permutation(SeedView seed);
 
 using EntropyBlock = std::span<std::uint8_t, kSeedSize>;
 // Fills the block and returns true, or returns false when no entropy is to be had.

@@ -4,15 +4,16 @@
 #include <cstring>
 #include <string>
 
-#include "mapping_blocks.hpp"
+#include "decrypt/inverse_tables.hpp"
+#include "kernels/byte_blocks.hpp"
 #include "mirelon/failure.hpp"
-#include "mirelon/memory.hpp"
-#include "mirelon/parallel.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/parallel.hpp"
 
 namespace mirelon {
 namespace {
 
-constexpr std::size_t kBlock = 4096;
+using blocks::kBlock;
 
 std::uint8_t at(ByteView table, std::uint8_t index) {
   if (index >= table.size()) fail_index_out_of_bounds(table.size(), index);
@@ -25,7 +26,7 @@ std::uint8_t at(ByteView table, std::uint8_t index) {
 // inverse table hold at least 256 entries, so no lookup can fail.
 void inv_block(const std::uint8_t* a, std::span<const Bytes> tables,
                std::span<const ByteView> mapped, std::size_t begin, std::size_t m,
-               std::span<const std::span<std::uint8_t>> out, blocks::Scratch& s) {
+               std::span<const std::span<std::uint8_t>> out, blocks::RunBuffers& s) {
   const std::size_t n = mapped.size();
   std::uint8_t* prefix = s.buffer(0);
   std::uint8_t* acc = s.buffer(1);
@@ -116,7 +117,7 @@ std::size_t inv_data_length(ByteView pub_key, std::span<const ByteView> priv_key
   if (n == 0) fail_index_out_of_bounds(0, 0);
   const std::size_t len = blocks::common_length(data_sequences);
   // Inverting a key fails only for a table shorter than its entries.
-  if (table_len < 256)
+  if (table_len < kKeySize)
     for (ByteView key : priv_keys) invert_key(key, table_len);
   if (len == 0) return 0;
   // Every position would fail this check the same way, so it runs once.
@@ -125,7 +126,7 @@ std::size_t inv_data_length(ByteView pub_key, std::span<const ByteView> priv_key
                    table_len);
   }
   // A lone party has no second entry to restore.
-  if (table_len >= 256 && n == 1) fail_index_out_of_bounds(1, 1);
+  if (table_len >= kKeySize && n == 1) fail_index_out_of_bounds(1, 1);
   return len;
 }
 
@@ -141,7 +142,7 @@ void inv_data_into(ByteView pub_key, std::span<const ByteView> priv_keys,
   tables.reserve(n);
   for (ByteView key : priv_keys) tables.push_back(invert_key(key, table_len));
 
-  if (table_len < 256) {
+  if (table_len < kKeySize) {
     // Lookups may fall outside the short tables: restore position by position
     // in order, so the first failing position is the one reported.
     Bytes column(n);
@@ -155,10 +156,10 @@ void inv_data_into(ByteView pub_key, std::span<const ByteView> priv_keys,
 
   const std::size_t block_count = (len + kBlock - 1) / kBlock;
   parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
-    if (blocks::inv_positions_fused(pub_key.data(), tables, data_sequences, first * kBlock,
+    if (blocks::inv_positions_wide(pub_key.data(), tables, data_sequences, first * kBlock,
                                     std::min(len, last * kBlock), out))
       return;
-    blocks::Scratch scratch(3, kBlock);
+    blocks::RunBuffers scratch(3, kBlock);
     for (std::size_t blk = first; blk < last; ++blk) {
       const std::size_t begin = blk * kBlock;
       inv_block(pub_key.data(), tables, data_sequences, begin, std::min(kBlock, len - begin), out,
@@ -178,6 +179,22 @@ std::vector<Bytes> inv_data(ByteView pub_key, std::span<const ByteView> priv_key
   }
   inv_data_into(pub_key, priv_keys, data_sequences, spans, table_len);
   return out;
+}
+
+std::vector<Bytes> inv_data(ByteView pub_key, std::span<const ByteView> priv_keys,
+                            std::span<const ByteView> data_sequences) {
+  return inv_data(pub_key, priv_keys, data_sequences, kKeySize);
+}
+
+std::size_t inv_data_length(ByteView pub_key, std::span<const ByteView> priv_keys,
+                            std::span<const ByteView> data_sequences) {
+  return inv_data_length(pub_key, priv_keys, data_sequences, kKeySize);
+}
+
+void inv_data_into(ByteView pub_key, std::span<const ByteView> priv_keys,
+                   std::span<const ByteView> data_sequences,
+                   std::span<const std::span<std::uint8_t>> out) {
+  inv_data_into(pub_key, priv_keys, data_sequences, out, kKeySize);
 }
 
 }  // namespace mirelon

@@ -1,4 +1,4 @@
-#include "involute/siphash.hpp"
+#include "crypto/siphash.hpp"
 
 #include <unistd.h>
 

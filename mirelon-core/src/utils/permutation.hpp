@@ -1,13 +1,14 @@
 #pragma once
-// Seeded permutation: a 32-byte seed determines a permutation of the 256 byte
-// values through a ChaCha20 word stream, an unbiased bounded draw and a
-// Fisher-Yates shuffle that packs several index draws into one 32-bit draw.
+// The building blocks of seeded_permutation (declared with the keys): a
+// ChaCha20 word stream, an unbiased bounded draw and a Fisher-Yates shuffle
+// that packs several index draws into one 32-bit draw.
 
 #include <array>
 #include <cstdint>
 #include <utility>
 
 #include "mirelon/bytes.hpp"
+#include "mirelon/utils/keys.hpp"
 
 namespace mirelon {
 
@@ -48,8 +49,5 @@ class IndexChooser {
   std::uint32_t chunk_ = 0;
   std::uint8_t remaining_;
 };
-
-// The permutation of 0..255 that the seed determines.
-Key seeded_permutation(SeedView seed);
 
 }  // namespace mirelon

@@ -1,7 +1,7 @@
 #pragma once
 // Thin wrappers over OpenSSL libcrypto: SHA-256 with reusable contexts, HMAC
-// with the key's inner and outer states prepared once, the ChaCha20
-// keystream, and HKDF-SHA256. Nothing here allocates per message.
+// with the key's inner and outer states prepared once, and the ChaCha20
+// keystream. Nothing here allocates per message.
 
 #include <array>
 #include <cstddef>
@@ -17,23 +17,15 @@ namespace mirelon::crypto {
 inline constexpr std::size_t kDigestSize = 32;
 using Digest = std::array<std::uint8_t, kDigestSize>;
 
-// Incremental SHA-256 on a stack context.
+// Incremental SHA-256 on a stack context. The short-message interface is the
+// fast one for many small hashes; it is deprecated in OpenSSL 3, so only the
+// crypto unit compiles against it.
 class Sha256 {
  public:
-  Sha256() { SHA256_Init(&ctx_); }
-  Sha256& update(ByteView data) {
-    SHA256_Update(&ctx_, data.data(), data.size());
-    return *this;
-  }
-  Sha256& update(const std::uint8_t* data, std::size_t size) {
-    SHA256_Update(&ctx_, data, size);
-    return *this;
-  }
-  Digest finish() {
-    Digest out;
-    SHA256_Final(out.data(), &ctx_);
-    return out;
-  }
+  Sha256();
+  Sha256& update(ByteView data) { return update(data.data(), data.size()); }
+  Sha256& update(const std::uint8_t* data, std::size_t size);
+  Digest finish();
 
  private:
   SHA256_CTX ctx_;
@@ -58,9 +50,5 @@ class HmacSha256 {
 // (64-bit block counter, zero 64-bit stream number) to `out`, whose size is a
 // multiple of 64.
 void chacha20_keystream(SeedView key, std::uint64_t counter, std::span<std::uint8_t> out);
-
-// HKDF-SHA256 with no salt; fills `out`. Throws InternalFailure
-// ("HKDF expand failed: InvalidLength") if OpenSSL refuses.
-void hkdf_sha256(ByteView input_key, ByteView info, std::span<std::uint8_t> out);
 
 }  // namespace mirelon::crypto

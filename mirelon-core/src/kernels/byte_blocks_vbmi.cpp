@@ -2,8 +2,8 @@
 // (AVX-512 VBMI): every position's chain runs in registers, 64 positions at a
 // time, so each input byte is read once and each output byte written once.
 
-#include "kernel_choice.hpp"
-#include "mapping_blocks.hpp"
+#include "kernels/byte_blocks.hpp"
+#include "runtime/kernel_choice.hpp"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 
@@ -254,14 +254,14 @@ MIRELON_VBMI void lookup_vbmi(const std::uint8_t* table, const std::uint8_t* ind
 
 }  // namespace
 
-bool lookup_fused(const std::uint8_t* table, const std::uint8_t* index, std::uint8_t* out,
+bool lookup_wide(const std::uint8_t* table, const std::uint8_t* index, std::uint8_t* out,
                   std::size_t m) {
   if (!vbmi_available()) return false;
   lookup_vbmi(table, index, out, m);
   return true;
 }
 
-bool map_positions_fused(const std::uint8_t* a, const std::uint8_t* b, std::uint64_t p,
+bool map_positions_wide(const std::uint8_t* a, const std::uint8_t* b, std::uint64_t p,
                          std::span<const ByteView> d, std::size_t begin, std::size_t end,
                          std::uint8_t* out) {
   if (!vbmi_available()) return false;
@@ -270,7 +270,7 @@ bool map_positions_fused(const std::uint8_t* a, const std::uint8_t* b, std::uint
   return true;
 }
 
-bool inv_positions_fused(const std::uint8_t* a, std::span<const Bytes> tables,
+bool inv_positions_wide(const std::uint8_t* a, std::span<const Bytes> tables,
                          std::span<const ByteView> mapped, std::size_t begin, std::size_t end,
                          std::span<const std::span<std::uint8_t>> out) {
   if (!vbmi_available()) return false;
@@ -285,14 +285,14 @@ bool inv_positions_fused(const std::uint8_t* a, std::span<const Bytes> tables,
 
 namespace mirelon::blocks {
 
-bool lookup_fused(const std::uint8_t*, const std::uint8_t*, std::uint8_t*, std::size_t) {
+bool lookup_wide(const std::uint8_t*, const std::uint8_t*, std::uint8_t*, std::size_t) {
   return false;
 }
-bool map_positions_fused(const std::uint8_t*, const std::uint8_t*, std::uint64_t,
+bool map_positions_wide(const std::uint8_t*, const std::uint8_t*, std::uint64_t,
                          std::span<const ByteView>, std::size_t, std::size_t, std::uint8_t*) {
   return false;
 }
-bool inv_positions_fused(const std::uint8_t*, std::span<const Bytes>, std::span<const ByteView>,
+bool inv_positions_wide(const std::uint8_t*, std::span<const Bytes>, std::span<const ByteView>,
                          std::size_t, std::size_t, std::span<const std::span<std::uint8_t>>) {
   return false;
 }

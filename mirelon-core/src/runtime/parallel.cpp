@@ -1,4 +1,4 @@
-#include "mirelon/parallel.hpp"
+#include "runtime/parallel.hpp"
 
 #include <pthread.h>
 

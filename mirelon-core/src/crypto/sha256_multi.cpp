@@ -1,11 +1,11 @@
-#include "sha256_multi.hpp"
+#include "crypto/sha256_multi.hpp"
 
 #include <algorithm>
 #include <cstring>
 #include <type_traits>
 #include <vector>
 
-#include "kernel_choice.hpp"
+#include "runtime/kernel_choice.hpp"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define MIRELON_SHA_NI 1
@@ -194,32 +194,6 @@ constexpr std::size_t kTallyBlocks = std::size_t{1} << 20;
 
 bool sha_multi_accelerated() { return accelerated(); }
 
-void ByteTally::reserve(std::size_t bytes) {
-  if (bytes > kLaneLimit - pending_) settle();
-  pending_ += bytes;
-}
-
-void ByteTally::count(const std::uint8_t* p, std::size_t n) {
-  // In pieces that the lane tables can always take.
-  constexpr std::size_t kPiece = std::size_t{1} << 30;
-  for (std::size_t from = 0; from < n; from += kPiece) {
-    const std::size_t m = std::min(kPiece, n - from);
-    reserve(m);
-    const std::uint8_t* const q = p + from;
-    std::size_t i = 0;
-    for (; i + 4 <= m; i += 4) count4(q + i);
-    for (; i < m; ++i) ++lanes_[0][q[i]];
-  }
-}
-
-void ByteTally::settle() {
-  for (auto& lane : lanes_) {
-    for (std::size_t v = 0; v < 256; ++v) totals_[v] += lane[v];
-    lane.fill(0);
-  }
-  pending_ = 0;
-}
-
 void sha_absorb(ShaState* states, const std::uint8_t* const* own, std::size_t count,
                 std::size_t done, std::size_t blocks) {
   absorb<false>(states, own, count, done, blocks, nullptr);
@@ -289,12 +263,6 @@ void sha_finish(const ShaState* states, const std::uint8_t* const* own, std::siz
 #endif
   for (std::size_t i = 0; i < count; ++i)
     finish_one(states[i], own[i], own_len, done, shared, out[i]);
-}
-
-void sha256_batch(const std::uint8_t* const* own, std::size_t own_len, ByteView shared,
-                  std::size_t count, Digest* out) {
-  std::vector<ShaState> states(count, kShaInitial);
-  sha_finish(states.data(), own, own_len, 0, shared, count, out);
 }
 
 }  // namespace mirelon::crypto

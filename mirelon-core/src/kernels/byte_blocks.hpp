@@ -13,14 +13,18 @@
 
 namespace mirelon::blocks {
 
+// Positions per block: the mapping and its inverse hand the pool whole blocks,
+// and a block's per-run buffers stay in the first-level cache.
+inline constexpr std::size_t kBlock = 4096;
+
 // The length shared by every sequence (the list is not empty). The first
 // sequence whose length differs from the first one's is an internal failure.
 std::size_t common_length(std::span<const ByteView> sequences);
 
 // Per-run scratch space: `count` buffers of `size` bytes each.
-class Scratch {
+class RunBuffers {
  public:
-  Scratch(std::size_t count, std::size_t size) : size_(size), bytes_(count * size) {}
+  RunBuffers(std::size_t count, std::size_t size) : size_(size), bytes_(count * size) {}
   std::uint8_t* buffer(std::size_t k) { return bytes_.data() + k * size_; }
 
  private:
@@ -79,18 +83,18 @@ void lookup(const std::uint8_t* table, const std::uint8_t* index, std::uint8_t* 
 // kernels above. All tables hold 256 entries.
 //
 // lookup, 64 entries at a time.
-bool lookup_fused(const std::uint8_t* table, const std::uint8_t* index, std::uint8_t* out,
+bool lookup_wide(const std::uint8_t* table, const std::uint8_t* index, std::uint8_t* out,
                   std::size_t m);
 // The whole-chain kernels: every position's chain runs in registers, 64
 // positions at a time, so each input byte is read once and each output byte
 // written once.
 //
 // map_data's positions [begin, end) for party p of d.size() parties.
-bool map_positions_fused(const std::uint8_t* a, const std::uint8_t* b, std::uint64_t p,
+bool map_positions_wide(const std::uint8_t* a, const std::uint8_t* b, std::uint64_t p,
                          std::span<const ByteView> d, std::size_t begin, std::size_t end,
                          std::uint8_t* out);
 // inv_data's positions [begin, end): out[j] receives party j's bytes; n >= 2.
-bool inv_positions_fused(const std::uint8_t* a, std::span<const Bytes> tables,
+bool inv_positions_wide(const std::uint8_t* a, std::span<const Bytes> tables,
                          std::span<const ByteView> mapped, std::size_t begin, std::size_t end,
                          std::span<const std::span<std::uint8_t>> out);
 

@@ -1,4 +1,4 @@
-#include "mirelon/memory.hpp"
+#include "runtime/memory.hpp"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -12,8 +12,6 @@
 namespace mirelon {
 namespace {
 
-// Below this a huge page cannot fit inside the buffer.
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
 // Below this the buffer's pages are faulted in by one call.
 constexpr std::size_t kPopulateBelow = std::size_t{4} << 20;
 

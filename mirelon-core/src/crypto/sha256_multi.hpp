@@ -13,7 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "crypto.hpp"
+#include "crypto/openssl.hpp"
+#include "kernels/byte_counts.hpp"
 #include "mirelon/bytes.hpp"
 
 namespace mirelon::crypto {
@@ -42,42 +43,8 @@ void sha_absorb(ShaState* states, const std::uint8_t* const* own, std::size_t co
 void sha_finish(const ShaState* states, const std::uint8_t* const* own, std::size_t own_len,
                 std::size_t done, ByteView shared, std::size_t count, Digest* out);
 
-// Byte counts kept while blocks are absorbed. Counting runs on other
-// execution units than the SHA rounds, so interleaved with them it costs about
-// half of what a pass of its own costs.
-class ByteTally {
- public:
-  // Makes room for counting `bytes` more bytes with count4, settling first
-  // when a lane table could otherwise overflow.
-  void reserve(std::size_t bytes);
-  // Counts p[0..4), within room reserved.
-  void count4(const std::uint8_t* p) {
-    ++lanes_[0][p[0]];
-    ++lanes_[1][p[1]];
-    ++lanes_[2][p[2]];
-    ++lanes_[3][p[3]];
-  }
-  // Counts p[0..n).
-  void count(const std::uint8_t* p, std::size_t n);
-  // Moves the lane counts into the totals.
-  void settle();
-  // Counts so far, after settle().
-  const std::array<std::uint64_t, 256>& totals() const { return totals_; }
-
- private:
-  static constexpr std::size_t kLaneLimit = 0xffffffff;
-  std::size_t pending_ = 0;
-  // Four tables keep runs of equal bytes from serialising on one counter.
-  std::array<std::array<std::uint32_t, 256>, 4> lanes_{};
-  std::array<std::uint64_t, 256> totals_{};
-};
-
 // sha_absorb that also counts every absorbed byte into `tally`.
 void sha_absorb_counting(ShaState* states, const std::uint8_t* const* own, std::size_t count,
                          std::size_t done, std::size_t blocks, ByteTally& tally);
-
-// Both steps from the start; the kernel for a batch of many messages.
-void sha256_batch(const std::uint8_t* const* own, std::size_t own_len, ByteView shared,
-                  std::size_t count, Digest* out);
 
 }  // namespace mirelon::crypto

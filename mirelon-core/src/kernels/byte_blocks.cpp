@@ -1,4 +1,4 @@
-#include "mapping_blocks.hpp"
+#include "kernels/byte_blocks.hpp"
 
 #include <string>
 #include <vector>
@@ -20,7 +20,7 @@ std::size_t common_length(std::span<const ByteView> sequences) {
 }
 void lookup(const std::uint8_t* table, const std::uint8_t* index, std::uint8_t* out,
             std::size_t m) {
-  if (lookup_fused(table, index, out, m)) return;
+  if (lookup_wide(table, index, out, m)) return;
   for (std::size_t i = 0; i < m; ++i) out[i] = table[index[i]];
 }
 

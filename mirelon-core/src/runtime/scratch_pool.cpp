@@ -1,4 +1,4 @@
-#include "scratch_pool.hpp"
+#include "runtime/scratch_pool.hpp"
 
 #include <algorithm>
 #include <cstdlib>
@@ -7,16 +7,15 @@
 #include <utility>
 #include <vector>
 
-#include "mirelon/memory.hpp"
-#include "mirelon/parallel.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/parallel.hpp"
 
 namespace mirelon {
 namespace {
 
 constexpr std::size_t kCacheMin = std::size_t{1} << 20;
 constexpr std::size_t kCacheMax = std::size_t{128} << 20;
-// Blocks are whole huge pages, aligned to them.
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
+// Blocks are whole huge pages (kHugePage), aligned to them.
 
 struct Block {
   std::uint8_t* data;

@@ -7,13 +7,15 @@
 #include <limits>
 #include <vector>
 
-#include "mapping_blocks.hpp"
+#include "kernels/byte_blocks.hpp"
 #include "mirelon/failure.hpp"
-#include "mirelon/memory.hpp"
-#include "mirelon/parallel.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/parallel.hpp"
 
 namespace mirelon {
 namespace {
+
+using blocks::kBlock;
 
 // The first lookup past the end of a table, if any: the table's length and the
 // index used.
@@ -54,8 +56,6 @@ bool map_one(ByteView a, ByteView b, std::uint64_t p, const std::uint8_t* c, std
   return look(b, d, out);
 }
 
-constexpr std::size_t kBlock = 4096;
-
 // A copy of a key padded with zeros to 256 entries, so that block lookups of a
 // short key stay in memory; whether an index reached past the real end is
 // tracked separately.
@@ -72,7 +72,7 @@ std::array<std::uint8_t, 256> padded(ByteView key) {
 template <bool kChecked>
 bool map_block(const std::uint8_t* a, std::size_t a_len, const std::uint8_t* b,
                std::size_t b_len, std::uint64_t p, std::span<const ByteView> d,
-               std::size_t begin, std::size_t m, std::uint8_t* out, blocks::Scratch& s) {
+               std::size_t begin, std::size_t m, std::uint8_t* out, blocks::RunBuffers& s) {
   std::uint8_t* sum = s.buffer(0);
   std::uint8_t* u = s.buffer(1);
   std::uint8_t* v = s.buffer(2);
@@ -156,10 +156,10 @@ void map_data_into(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
     parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
       const std::size_t begin = first * kBlock;
       const std::size_t end = std::min(len, last * kBlock);
-      if (blocks::map_positions_fused(pub_key.data(), priv_key.data(), identity, data_sequences,
+      if (blocks::map_positions_wide(pub_key.data(), priv_key.data(), identity, data_sequences,
                                       begin, end, out.data() + begin))
         return;
-      blocks::Scratch scratch(4, kBlock);
+      blocks::RunBuffers scratch(4, kBlock);
       for (std::size_t blk = first; blk < last; ++blk) {
         const std::size_t begin = blk * kBlock;
         const std::size_t m = std::min(kBlock, len - begin);
@@ -181,7 +181,7 @@ void map_data_into(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
   std::atomic<std::size_t> lowest_failed{kNone};
   std::vector<OutOfBounds> failures(block_count);
   parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
-    blocks::Scratch scratch(4, kBlock);
+    blocks::RunBuffers scratch(4, kBlock);
     std::vector<std::uint8_t> column(n);
     for (std::size_t blk = first; blk < last; ++blk) {
       // A lower block has already failed: this one cannot be the one reported.

@@ -11,6 +11,9 @@
 
 namespace mirelon {
 
+// The size of a transparent huge page: a buffer below it cannot hold one.
+inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
 // Readies the pages of a buffer that is about to be written in full. Fresh
 // memory is faulted in on first touch, which on a VM costs about 1.5 us per
 // 4 KiB page: a buffer of 2 MiB or more is advised for huge pages, so it is

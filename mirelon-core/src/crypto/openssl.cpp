@@ -1,8 +1,7 @@
-#include "crypto.hpp"
+#include "crypto/openssl.hpp"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
-#include <openssl/kdf.h>
 
 #include <memory>
 
@@ -19,19 +18,24 @@ const EVP_CIPHER* chacha20() {
   return cipher;
 }
 
-EVP_KDF* hkdf() {
-  static EVP_KDF* kdf = EVP_KDF_fetch(nullptr, "HKDF", nullptr);
-  return kdf;
-}
-
 struct CipherCtxFree {
   void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
 };
-struct KdfCtxFree {
-  void operator()(EVP_KDF_CTX* c) const { EVP_KDF_CTX_free(c); }
-};
 
 }  // namespace
+
+Sha256::Sha256() { SHA256_Init(&ctx_); }
+
+Sha256& Sha256::update(const std::uint8_t* data, std::size_t size) {
+  SHA256_Update(&ctx_, data, size);
+  return *this;
+}
+
+Digest Sha256::finish() {
+  Digest out;
+  SHA256_Final(out.data(), &ctx_);
+  return out;
+}
 
 HmacSha256::HmacSha256(ByteView key) {
   std::array<std::uint8_t, kBlockSize> block{};
@@ -82,21 +86,6 @@ void chacha20_keystream(SeedView key, std::uint64_t counter, std::span<std::uint
   if (!ctx || !EVP_EncryptInit_ex(ctx.get(), chacha20(), nullptr, key.data(), iv.data()) ||
       !EVP_EncryptUpdate(ctx.get(), out.data(), &written, out.data(), static_cast<int>(out.size())))
     throw InternalFailure("ChaCha20 keystream unavailable");
-}
-
-void hkdf_sha256(ByteView input_key, ByteView info, std::span<std::uint8_t> out) {
-  std::unique_ptr<EVP_KDF_CTX, KdfCtxFree> ctx(EVP_KDF_CTX_new(hkdf()));
-  char digest_name[] = "SHA256";
-  OSSL_PARAM params[] = {
-      OSSL_PARAM_construct_utf8_string("digest", digest_name, 0),
-      OSSL_PARAM_construct_octet_string("key", const_cast<std::uint8_t*>(input_key.data()),
-                                        input_key.size()),
-      OSSL_PARAM_construct_octet_string("info", const_cast<std::uint8_t*>(info.data()),
-                                        info.size()),
-      OSSL_PARAM_construct_end(),
-  };
-  if (!ctx || EVP_KDF_derive(ctx.get(), out.data(), out.size(), params) != 1)
-    throw InternalFailure("HKDF expand failed: InvalidLength");
 }
 
 }  // namespace mirelon::crypto

@@ -8,18 +8,18 @@
 #include <type_traits>
 #include <utility>
 
-#include "scratch_pool.hpp"
+#include "runtime/scratch_pool.hpp"
 
 namespace mirelon {
 
-// n values, unwritten: Scratch<T>(n).
+// n values, unwritten: ScratchArray<T>(n).
 template <class T>
-class Scratch {
+class ScratchArray {
   static_assert(std::is_trivially_copyable_v<T>);
 
  public:
-  Scratch() = default;
-  explicit Scratch(std::size_t n) : block_(n * sizeof(T)), size_(n) {}
+  ScratchArray() = default;
+  explicit ScratchArray(std::size_t n) : block_(n * sizeof(T)), size_(n) {}
 
   T* data() { return reinterpret_cast<T*>(block_.data()); }
   const T* data() const { return reinterpret_cast<const T*>(block_.data()); }
