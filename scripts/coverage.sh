@@ -36,10 +36,14 @@ report() {
   gcovr --root "$root" --object-directory "$build" --exclude-throw-branches \
     --exclude-unreachable-branches --print-summary "$@"
 }
+# gcovr replaces its --output file, so the full text report goes to a scratch
+# file (never /dev/null, which it would turn into a regular file as root).
+scratch_report=$(mktemp)
 for tree in mirelon-core mirelon-core-py; do
   echo "== $tree"
-  report --filter "$tree/(src|include)/" --output /dev/null
+  report --filter "$tree/(src|include)/" --output "$scratch_report"
 done
+rm -f "$scratch_report"
 if [[ -n "${COVERAGE_HTML:-}" ]]; then
   mkdir -p "$COVERAGE_HTML"
   report --filter 'mirelon-core(-py)?/(src|include)/' --html-details "$COVERAGE_HTML/index.html"
