@@ -328,7 +328,7 @@ RULE_VALUES = {
                    "list_of_strided": "ok", "iteration_raises": "RuntimeError",
                    "length_raises": "RuntimeError"},
     # test_blob.py checks each accepted form's encoding and each refusal's text.
-    "field": {"none": "TypeError", "list_of_bytes": "TypeError", "index_raises": "TypeError",
+    "field": {"none": "TypeError", "list_of_bytes": "TypeError", "index_raises": "TypeError", "length_raises": "TypeError",
               "zero_d_array": "ok", "reversed_view": "ValueError"},
     "bytes": {"bytearray": "TypeError", "memoryview": "TypeError", "bytes_subclass": "ok"},
 }

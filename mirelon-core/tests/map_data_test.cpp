@@ -128,6 +128,24 @@ TEST(InvData, ShortTablesFailAtTheFirstOutOfRangeLookup) {
               inv_data(Bytes(16, 0), one_key, std::vector<ByteView>(one.begin(), one.end()), 16);
             }),
             "index out of bounds: the len is 16 but the index is 40");
+  // Four parties: the public key is looked up at the running sums, the first
+  // past its end failing.
+  const std::vector<ByteView> four(4, identity16);
+  const std::vector<Bytes> fits{{0}, {3}, {4}, {0}}, past{{0}, {9}, {9}, {0}};
+  EXPECT_EQ(inv_data(Bytes(16, 0), four, std::vector<ByteView>(fits.begin(), fits.end()), 16),
+            (std::vector<Bytes>{{0}, {7}, {4}, {0}}));
+  EXPECT_EQ(failure_text([&] {
+              inv_data(Bytes(16, 0), four, std::vector<ByteView>(past.begin(), past.end()), 16);
+            }),
+            "index out of bounds: the len is 16 but the index is 18");
+  // The overload with the full 256-entry tables takes mapped data back.
+  Bytes identity(256);
+  std::iota(identity.begin(), identity.end(), 0);
+  const std::vector<Bytes> data{{5, 1}, {6, 2}, {7, 3}};
+  const std::vector<ByteView> views(data.begin(), data.end()), keys3(3, identity);
+  std::vector<Bytes> mapped3;
+  for (std::size_t j = 0; j < 3; ++j) mapped3.push_back(map_data(identity, identity, j, views));
+  EXPECT_EQ(inv_data(identity, keys3, std::vector<ByteView>(mapped3.begin(), mapped3.end())), data);
 }
 
 }  // namespace
