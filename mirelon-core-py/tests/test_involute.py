@@ -9,8 +9,8 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import mirelon_core_py as m
-from conftest import outcome, u8
-from test_range_condition import OUTSIDE, UNWRAP_NONE, f32_bits, model_cond_hash_branch, model_prep_condition
+from conftest import NAN_OUTSIDE, UNWRAP_NONE, outcome, u8
+from test_range_condition import f32_bits, model_cond_hash_branch, model_prep_condition
 
 DUPLICATE = "Duplicate crumbs detected after operations, cannot create a unique pattern"
 
@@ -27,7 +27,9 @@ def model_cond_involute(packet, salt, c, low, high, test_value):
     branch = model_cond_hash_branch(low, high, test_value, salt)
     seed = hashlib.sha256(bytes(sorted(packet + branch.to_bytes(8, "big")))).digest()
     chunks = [packet[i : i + c] for i in range(0, len(packet), c)]
-    crumbs = [bytes(a ^ b for a, b in zip(hashlib.sha256(ch + salt + seed).digest(), seed)) for ch in chunks]
+    # Crumbs compare as 32-byte big-endian numbers.
+    mask = int.from_bytes(seed, "big")
+    crumbs = [int.from_bytes(hashlib.sha256(ch + salt + seed).digest(), "big") ^ mask for ch in chunks]
     if len(set(crumbs)) != len(crumbs):
         return "Involute error: " + DUPLICATE
     order = sorted(range(len(chunks)), key=lambda i: crumbs[i])
@@ -66,16 +68,34 @@ def test_involutions_match_the_model_and_restore(packet_and_c, salt, low, high, 
         assert involute(once, salt, c) == packet
 
 
+# Packets of many chunks, where the histogram, crumbs, sort and copy split over
+# the pool; chunk sizes below, at and above one hash block, and a whole page.
+@pytest.mark.parametrize("c", [8, 64, 100, 200, 4096])
+def test_large_packets_match_the_model_and_restore(c):
+    rng = np.random.default_rng(c)
+    packet, salt = rng.bytes((3 << 20 if c >= 100 else 1 << 20) // c * c), rng.bytes(16)
+    once = involute(packet, salt, c)
+    assert once == model_involute(packet, salt, c)
+    assert involute(once, salt, c) == packet
+
+
+def test_one_repeat_among_many_chunks_is_duplicate_crumbs():
+    packet = bytearray(np.random.default_rng(2).bytes(16 * 100_000))
+    packet[16 * 99_999 :] = packet[16 * 33_333 : 16 * 33_334]
+    for p in (packet, b"\x5a" * len(packet)):
+        assert involute(p, b"", 16) == "Involute error: " + DUPLICATE
+
+
 @pytest.mark.parametrize(
     "packet, c, test_value, expected",
     [
-        (b"abc", 0, OUTSIDE, b"abc"),  # chunk size 0 checks nothing
+        (b"abc", 0, NAN_OUTSIDE, b"abc"),  # chunk size 0 checks nothing
         (b"aaaa", 0, 0.0, b"aaaa"),
-        (b"", 4, OUTSIDE, b""),
+        (b"", 4, NAN_OUTSIDE, b""),
         (b"abcdefgh", 8, 0.0, b"abcdefgh"),
-        (b"0123456789", 4, OUTSIDE, "Involute error: " + mismatch(10, 4)),  # length before branch
+        (b"0123456789", 4, NAN_OUTSIDE, "Involute error: " + mismatch(10, 4)),  # length before branch
         (b"abc", 2**64 - 1, 0.0, "Involute error: " + mismatch(3, 2**64 - 1)),
-        (b"abcd", 2, OUTSIDE, ("panic", UNWRAP_NONE)),
+        (b"abcd", 2, NAN_OUTSIDE, ("panic", UNWRAP_NONE)),
     ],
 )
 def test_edge_cases_and_check_order(packet, c, test_value, expected):

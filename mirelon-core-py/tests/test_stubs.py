@@ -73,11 +73,6 @@ def mypy_output(tmp_path_factory):
     return run.stdout + run.stderr
 
 
-def test_the_installed_stubs_are_found(mypy_output):
-    assert "missing library stubs" not in mypy_output
-    assert "import-not-found" not in mypy_output and "import-untyped" not in mypy_output
-
-
 def test_accepted_calls_pass_and_refused_calls_are_flagged(mypy_output):
     lines = SCRIPT.splitlines()
     expected = {i + 1 for i, line in enumerate(lines) if "# E" in line}

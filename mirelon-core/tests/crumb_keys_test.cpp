@@ -1,33 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <random>
 #include <vector>
 
 #include "involute/crumb_keys.hpp"
+#include "mirelon/involute.hpp"
 
 namespace mirelon {
 namespace {
-
-TEST(KeyLayout, IndexUsesTheLowBitsTheChunkCountNeeds) {
-  struct Case {
-    std::size_t chunks;
-    std::uint64_t largest_index;
-  };
-  for (const Case& t : {Case{1, 0}, Case{2, 1}, Case{3, 2}, Case{1024, 1023}, Case{1025, 1024}}) {
-    const KeyLayout layout(t.chunks);
-    const std::uint64_t lead = 0xfedcba9876543210;
-    const std::uint64_t key = layout.key(lead, t.largest_index);
-    EXPECT_EQ(layout.index(key), t.largest_index) << t.chunks;
-    // The key keeps every lead bit above the index bits.
-    const int index_bits = std::bit_width(t.chunks - 1);
-    EXPECT_EQ(key >> index_bits, index_bits == 0 ? lead : lead >> index_bits) << t.chunks;
-    EXPECT_TRUE(layout.same_lead(key, layout.key(lead, 0)));
-    EXPECT_FALSE(layout.same_lead(key, layout.key(lead ^ (std::uint64_t{1} << 63), 0)));
-  }
-}
 
 // Evenly spread keys; keys crowded into one top byte, into one sub-bucket
 // (the top 24 bits equal) and into few values (as many equal chunks give); on
@@ -53,6 +35,19 @@ TEST(SortKeys, MatchesAComparisonSort) {
           << k << " " << shape;
     }
   }
+}
+
+// The owning call (the module fills its own buffer instead): an involution
+// undoes itself; a chunk size that does not divide and equal chunks are refused.
+TEST(Involute, TheOwningCallRestoresAndRefusesAMismatch) {
+  Bytes packet(4096);
+  for (std::size_t i = 0; i < packet.size(); ++i)
+    packet[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+  const auto once = involute_packet(packet, Bytes{1, 2, 3}, 16);
+  ASSERT_TRUE(once);
+  EXPECT_EQ(involute_packet(*once, Bytes{1, 2, 3}, 16).value(), packet);
+  EXPECT_FALSE(involute_packet(packet, {}, 3));
+  EXPECT_FALSE(involute_packet(Bytes(64, 0x5a), {}, 16));  // four equal chunks
 }
 
 }  // namespace

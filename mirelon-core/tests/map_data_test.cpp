@@ -12,10 +12,10 @@
 #include "mirelon/encrypt.hpp"
 #include "mirelon/failure.hpp"
 
-// map_data and inv_data over several 4096-position blocks against the
-// per-position definitions, and inverse tables shorter than 256 entries, which
-// only the C++ interface can ask for. Single columns, argument checks, short
-// keys within one block and round trips are compared with the Python model.
+// map_data against its per-position definition, over several 4096-position
+// blocks, every party count with a kernel of its own and short keys; inverse
+// tables shorter than 256 entries, which only the C++ interface can ask for.
+// Argument checks, round trips and the restoring model are in the Python tests.
 namespace mirelon {
 namespace {
 
@@ -107,35 +107,10 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{4, 3, 5000, 300, 1000},        // only 256 entries are used
                       Case{2, 1, 20000, 4, 256, 1},       // short key, always in range
                       Case{3, 2, 20000, 255, 255},       // short keys, a lookup fails
-                      Case{6, 5, 20000, 255, 255}));
-
-// Private keys that are not permutations, so restored bytes are not the data.
-TEST(InvData, BlocksMatchInvColumnForAnyKeys) {
-  std::mt19937_64 rng(12);
-  auto random_bytes = [&](std::size_t len) {
-    Bytes out(len);
-    for (auto& v : out) v = static_cast<std::uint8_t>(rng());
-    return out;
-  };
-  for (std::size_t n = 2; n <= 18; ++n) {
-    const Bytes a = random_bytes(256);
-    std::vector<Bytes> keys, tables, mapped;
-    for (std::size_t j = 0; j < n; ++j) {
-      keys.push_back(random_bytes(1 + rng() % 400));
-      tables.push_back(invert_key(keys.back(), 256));
-      mapped.push_back(random_bytes(n <= 3 ? 9001 : 1001));
-    }
-    const std::vector<Bytes> out = inv_data(a, std::vector<ByteView>(keys.begin(), keys.end()),
-                                            std::vector<ByteView>(mapped.begin(), mapped.end()));
-    ASSERT_EQ(out.size(), n);
-    Bytes column(n);
-    for (std::size_t i = 0; i < mapped[0].size(); ++i) {
-      for (std::size_t j = 0; j < n; ++j) column[j] = mapped[j][i];
-      const Bytes c = inv_column(column, a, tables);
-      for (std::size_t j = 0; j < n; ++j) ASSERT_EQ(out[j][i], c[j]) << n << " " << i << " " << j;
-    }
-  }
-}
+                      Case{6, 5, 20000, 255, 255},
+                      // tiny keys and data bytes: lookups fail at every step
+                      Case{6, 5, 40, 7, 60, 6}, Case{5, 2, 40, 30, 5, 6}, Case{4, 3, 40, 0, 9, 3},
+                      Case{3, 1, 40, 9, 0, 2}, Case{2, 0, 40, 5, 5, 9}));
 
 TEST(InvData, ShortTablesFailAtTheFirstOutOfRangeLookup) {
   Bytes identity16(16);
@@ -153,6 +128,24 @@ TEST(InvData, ShortTablesFailAtTheFirstOutOfRangeLookup) {
               inv_data(Bytes(16, 0), one_key, std::vector<ByteView>(one.begin(), one.end()), 16);
             }),
             "index out of bounds: the len is 16 but the index is 40");
+  // Four parties: the public key is looked up at the running sums, the first
+  // past its end failing.
+  const std::vector<ByteView> four(4, identity16);
+  const std::vector<Bytes> fits{{0}, {3}, {4}, {0}}, past{{0}, {9}, {9}, {0}};
+  EXPECT_EQ(inv_data(Bytes(16, 0), four, std::vector<ByteView>(fits.begin(), fits.end()), 16),
+            (std::vector<Bytes>{{0}, {7}, {4}, {0}}));
+  EXPECT_EQ(failure_text([&] {
+              inv_data(Bytes(16, 0), four, std::vector<ByteView>(past.begin(), past.end()), 16);
+            }),
+            "index out of bounds: the len is 16 but the index is 18");
+  // The overload with the full 256-entry tables takes mapped data back.
+  Bytes identity(256);
+  std::iota(identity.begin(), identity.end(), 0);
+  const std::vector<Bytes> data{{5, 1}, {6, 2}, {7, 3}};
+  const std::vector<ByteView> views(data.begin(), data.end()), keys3(3, identity);
+  std::vector<Bytes> mapped3;
+  for (std::size_t j = 0; j < 3; ++j) mapped3.push_back(map_data(identity, identity, j, views));
+  EXPECT_EQ(inv_data(identity, keys3, std::vector<ByteView>(mapped3.begin(), mapped3.end())), data);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-
 #include "mirelon/failure.hpp"
 #include "runtime/parallel.hpp"
 
