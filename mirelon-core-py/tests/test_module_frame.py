@@ -178,6 +178,14 @@ outs.append(run(m.involute_packet, np.tile(packet[:16], 4096), salt, 16))
 mapped = [run(m.map_data, pub, k, j, seqs) for j, k in enumerate([k1, k2, pub, k1, k2])]
 outs += mapped + run(m.inv_data, pub, [k1, k2, pub, k1, k2], [np.frombuffer(s, np.uint8) for s in mapped])
 outs.append(run(m.map_data, pub[:200], k1, 3, seqs))
+# Results of 4 MiB and more are faulted in by the workers that write them,
+# a step at a time; these end mid-step. Each must also undo its inverse.
+big = [rng.integers(0, 256, (4 << 20) + 64 * 3, dtype=np.uint8) for _ in range(3)]
+outs.append(m.involute_packet(big[0], salt, 64))
+assert m.involute_packet(np.frombuffer(outs[-1], np.uint8), salt, 64) == big[0].tobytes()
+big_mapped = [m.map_data(pub, k, j, big) for j, k in enumerate([k1, k2, pub])]
+outs += big_mapped + m.inv_data(pub, [k1, k2, pub], [np.frombuffer(s, np.uint8) for s in big_mapped])
+assert outs[-3:] == [b.tobytes() for b in big]
 outs.append(str(m.get_chunk_size(np.tile(packet[:4096], 64))).encode())
 print(hashlib.sha256(b"|".join(outs)).hexdigest())
 """

@@ -111,14 +111,20 @@ void copy_in_crumb_order(ByteView packet, const CrumbKeys& keys, const KeyLayout
                          std::size_t c, std::span<std::uint8_t> out) {
   const std::size_t grain = std::max<std::size_t>(1, kTaskBytes / c);
   const ScratchArray<Index> source = source_chunks<Index>(keys, layout, grain);
-  parallel::for_ranges(keys.size(), grain, [&](std::size_t begin, std::size_t end) {
-    // Short chunks are copied inline rather than through a library call.
+  // Short chunks are copied inline rather than through a library call.
+  auto copy = [&](std::size_t begin, std::size_t end) {
     switch (c) {
       case 16: return gather<16>(packet, source, 16, begin, end, out);
       case 32: return gather<32>(packet, source, 32, begin, end, out);
       case 64: return gather<64>(packet, source, 64, begin, end, out);
       default: return gather<0>(packet, source, c, begin, end, out);
     }
+  };
+  // Pages the seed phase did not fault in (it does so only on two workers)
+  // are faulted in by the worker about to write them.
+  const std::span<std::uint8_t> outputs[] = {out};
+  parallel::for_ranges(keys.size(), grain, [&](std::size_t begin, std::size_t end) {
+    fault_in_steps(outputs, c, begin, end, copy);
   });
 }
 
@@ -132,9 +138,7 @@ crypto::Digest compute_crumb(ByteView chunk, ByteView salt, const crypto::Digest
 
 namespace {
 
-// Touching one byte per page faults a whole buffer in; a task faults in
-// kFaultGrain bytes (one huge page).
-constexpr std::size_t kPageSize = 4096;
+// A task faults in kFaultGrain bytes of the output (one huge page).
 constexpr std::size_t kFaultGrain = std::size_t{2} << 20;
 
 // Chunks hashed per batch of the multi-message hasher.
@@ -241,7 +245,7 @@ SeededWork seed_phase(ByteView packet, std::size_t c, const SeedSource& source,
       // Each in parallel pieces, so that the worker done with the seed can
       // take some.
       parallel::for_ranges(out.size(), kFaultGrain, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end; i += kPageSize) out[i] = 0;
+        fault_in(out.subspan(begin, end - begin));
       });
       work.keys = CrumbKeys(k);
       if (work.lead_blocks == 0) return;
