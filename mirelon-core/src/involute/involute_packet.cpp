@@ -108,7 +108,7 @@ void gather(ByteView packet, const ScratchArray<Index>& source, std::size_t c, s
 
 template <class Index>
 void copy_in_crumb_order(ByteView packet, const CrumbKeys& keys, const KeyLayout& layout,
-                         std::size_t c, std::span<std::uint8_t> out) {
+                         std::size_t c, bool out_faulted_in, std::span<std::uint8_t> out) {
   const std::size_t grain = std::max<std::size_t>(1, kTaskBytes / c);
   const ScratchArray<Index> source = source_chunks<Index>(keys, layout, grain);
   // Short chunks are copied inline rather than through a library call.
@@ -120,10 +120,11 @@ void copy_in_crumb_order(ByteView packet, const CrumbKeys& keys, const KeyLayout
       default: return gather<0>(packet, source, c, begin, end, out);
     }
   };
-  // Pages the seed phase did not fault in (it does so only on two workers)
-  // are faulted in by the worker about to write them.
+  // An output the seed phase has not faulted in is faulted in by the worker
+  // about to write it.
   const std::span<std::uint8_t> outputs[] = {out};
   parallel::for_ranges(keys.size(), grain, [&](std::size_t begin, std::size_t end) {
+    if (out_faulted_in) return copy(begin, end);
     fault_in_steps(outputs, c, begin, end, copy);
   });
 }
@@ -203,6 +204,8 @@ struct SeededWork {
   crypto::Digest seed;
   // Whole 64-byte blocks of every chunk already absorbed into `states`.
   std::size_t lead_blocks = 0;
+  // Whether the output's pages were faulted in meanwhile.
+  bool out_faulted_in = false;
   ScratchArray<crypto::ShaState> states;
   CrumbKeys keys;  // one per chunk, not yet written
 };
@@ -247,6 +250,7 @@ SeededWork seed_phase(ByteView packet, std::size_t c, const SeedSource& source,
       parallel::for_ranges(out.size(), kFaultGrain, [&](std::size_t begin, std::size_t end) {
         fault_in(out.subspan(begin, end - begin));
       });
+      work.out_faulted_in = true;
       work.keys = CrumbKeys(k);
       if (work.lead_blocks == 0) return;
       work.states = ScratchArray<crypto::ShaState>(k);
@@ -321,9 +325,9 @@ tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, 
   // Phase 4: the copy. Four-byte chunk indices halve what the random reads
   // keep in cache.
   if (k <= (std::uint64_t{1} << 32))
-    copy_in_crumb_order<std::uint32_t>(packet, work.keys, layout, c, out);
+    copy_in_crumb_order<std::uint32_t>(packet, work.keys, layout, c, work.out_faulted_in, out);
   else
-    copy_in_crumb_order<std::uint64_t>(packet, work.keys, layout, c, out);
+    copy_in_crumb_order<std::uint64_t>(packet, work.keys, layout, c, work.out_faulted_in, out);
   return {};
 }
 
