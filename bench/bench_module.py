@@ -341,12 +341,13 @@ def main():
             clock = time.process_time
         child(sizes, args.repeat, args.only)
         return
-    by_memory = {}
-    for memory in args.memory.split(","):
+    variants = args.memory.split(",")
+    for memory in variants:
         if memory not in MEMORY_ENV:
             parser.error(f"--memory: unknown variant {memory!r}")
-        by_memory[memory] = {t: run_child(t, sizes, args.repeat, args.only, args.clock, memory)
-                             for t in map(int, args.threads.split(","))}
+    by_memory = {memory: {t: run_child(t, sizes, args.repeat, args.only, args.clock, memory)
+                          for t in map(int, args.threads.split(","))}
+                 for memory in variants}
     for memory, by_threads in by_memory.items():
         if len(by_memory) > 1:
             print(f"\n== memory: {memory} ==")
