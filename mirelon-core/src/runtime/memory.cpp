@@ -66,8 +66,8 @@ void fault_in(std::span<std::uint8_t> piece) {
   for (std::uintptr_t first = (begin + page - 1) & ~(page - 1); first < last;) {
     const std::uintptr_t stop = std::min<std::uintptr_t>(last, first + kPopulateBelow);
     // A reused buffer is resident throughout, a fresh one nowhere but at its
-    // ends: one page from the middle tells which, at a tenth of the cost of
-    // asking for every page.
+    // ends: one page from the middle tells which, so reused memory costs one
+    // short call per step.
     const std::uintptr_t probe = first + (stop - first) / page / 2 * page;
     unsigned char resident = 0;
     if (mincore(reinterpret_cast<void*>(probe), page, &resident) != 0 || !(resident & 1))
