@@ -11,11 +11,17 @@ speedup from one to two threads, and plots throughput against size.
     python bench/bench_module.py --quick         # 1 and 16 MiB, fewer runs
     python bench/bench_module.py --plot out.png  # where the plot goes
     python bench/bench_module.py --search-memory 256,4100  # peak memory of the search
+    python bench/bench_module.py --memory fresh,kept
 
 The chunk-size search is timed over fixed shapes beside a plain one-thread
 C loop (bench/chunk_search_reference.c, built here with `cc -O2 -shared`)
 on the same bytes; packets crafted to collide under an unkeyed mix are timed
 against a random packet of the same size.
+
+With --memory kept, the children run with the host allocator told to keep
+freed memory (MALLOC_TRIM_THRESHOLD_ and MALLOC_MMAP_THRESHOLD_ at 1e9), so
+results reuse pages instead of getting fresh ones from the operating system,
+whose clearing is then left out. The module itself never changes these.
 
 The bound of an involution is the lower bound for this kind of machine
 (2 cores with SHA-NI) scaled by this run's SHA-256 speed against 1.72 GB/s.
@@ -284,11 +290,18 @@ def child(sizes, repeat, only=""):
     json.dump(results, sys.stdout)
 
 
-def run_child(threads, sizes, repeat, only, clock_name):
+# The environment of each --memory variant's children.
+MEMORY_ENV = {
+    "fresh": {},
+    "kept": {"MALLOC_TRIM_THRESHOLD_": "1000000000", "MALLOC_MMAP_THRESHOLD_": "1000000000"},
+}
+
+
+def run_child(threads, sizes, repeat, only, clock_name, memory="fresh"):
     # Only the pool's threads: NumPy's BLAS threads would otherwise spin on
     # the cores being measured.
     env = dict(os.environ, RAYON_NUM_THREADS=str(threads), OPENBLAS_NUM_THREADS="1",
-               OMP_NUM_THREADS="1", MKL_NUM_THREADS="1")
+               OMP_NUM_THREADS="1", MKL_NUM_THREADS="1", **MEMORY_ENV[memory])
     out = subprocess.run([sys.executable, __file__, "--child", "--sizes",
                           ",".join(str(s // MiB) for s in sizes), "--repeat", str(repeat),
                           "--only", only, "--clock", clock_name],
@@ -375,7 +388,7 @@ def report(by_threads):
                     print(f"  {row['name']:34} {top / row['seconds']:7.1f}")
 
 
-def plot(by_threads, path):
+def plot(by_threads, path, kept=None):
     import matplotlib
 
     matplotlib.use("Agg")
@@ -397,6 +410,11 @@ def plot(by_threads, path):
                     label=f"ours, {threads} thread(s)")
             ax.plot(sizes, [r["size"] / bound(r, rows, threads) / 1e9 for r in mine], "s" + style,
                     label=f"bound, {threads} thread(s)", alpha=0.6)
+            kept_rows = [r for r in (kept or {}).get(threads, []) if r["name"] == name]
+            if kept_rows:
+                ax.plot([r["size"] / MiB for r in kept_rows],
+                        [r["size"] / r["seconds"] / 1e9 for r in kept_rows], "x" + style,
+                        label=f"ours, memory kept, {threads} thread(s)")
         group = next(r["group"] for r in first if r["name"] == name)
         ref = {"involution": "sha256 (hashlib)", "mapping": "memcpy",
                "blob": "copy into fresh memory"}[group]
@@ -430,6 +448,9 @@ def main():
     parser.add_argument("--search-memory", default="",
                         help="MiB sizes (comma-separated) of random packets to search once "
                              "each, printing time and peak memory growth")
+    parser.add_argument("--memory", default="fresh",
+                        help="fresh, kept or both (comma-separated): kept runs the children with "
+                             "the allocator keeping freed memory")
     parser.add_argument("--child", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.quick:
@@ -453,11 +474,20 @@ def main():
             clock = time.process_time
         child(sizes, args.repeat, args.only)
         return
-    by_threads = {t: run_child(t, sizes, args.repeat, args.only, args.clock)
-                  for t in map(int, args.threads.split(","))}
-    report(by_threads)
+    variants = args.memory.split(",")
+    for memory in variants:
+        if memory not in MEMORY_ENV:
+            parser.error(f"--memory: unknown variant {memory!r}")
+    by_memory = {memory: {t: run_child(t, sizes, args.repeat, args.only, args.clock, memory)
+                          for t in map(int, args.threads.split(","))}
+                 for memory in variants}
+    for memory, by_threads in by_memory.items():
+        if len(by_memory) > 1:
+            print(f"\n== memory: {memory} ==")
+        report(by_threads)
     if not args.no_plot:
-        plot(by_threads, args.plot)
+        first = next(iter(by_memory))
+        plot(by_memory[first], args.plot, by_memory.get("kept") if first != "kept" else None)
 
 
 if __name__ == "__main__":

@@ -155,7 +155,7 @@ void inv_data_into(ByteView pub_key, std::span<const ByteView> priv_keys,
   }
 
   const std::size_t block_count = (len + kBlock - 1) / kBlock;
-  parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
+  auto restore = [&](std::size_t first, std::size_t last) {
     if (blocks::inv_positions_wide(pub_key.data(), tables, data_sequences, first * kBlock,
                                     std::min(len, last * kBlock), out))
       return;
@@ -165,6 +165,9 @@ void inv_data_into(ByteView pub_key, std::span<const ByteView> priv_keys,
       inv_block(pub_key.data(), tables, data_sequences, begin, std::min(kBlock, len - begin), out,
                 scratch);
     }
+  };
+  parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
+    fault_in_steps(out, kBlock, first, last, restore);
   });
 }
 

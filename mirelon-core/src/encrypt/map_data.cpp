@@ -153,7 +153,7 @@ void map_data_into(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
   const bool checked = pub_key.size() < 256 || priv_key.size() < 256;
 
   if (!checked) {
-    parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
+    auto map = [&](std::size_t first, std::size_t last) {
       const std::size_t begin = first * kBlock;
       const std::size_t end = std::min(len, last * kBlock);
       if (blocks::map_positions_wide(pub_key.data(), priv_key.data(), identity, data_sequences,
@@ -166,6 +166,10 @@ void map_data_into(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
         map_block<false>(pub_key.data(), pub_key.size(), priv_key.data(), priv_key.size(),
                          identity, data_sequences, begin, m, out.data() + begin, scratch);
       }
+    };
+    const std::span<std::uint8_t> outputs[] = {out};
+    parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
+      fault_in_steps(outputs, kBlock, first, last, map);
     });
     return;
   }

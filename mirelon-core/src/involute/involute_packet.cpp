@@ -108,17 +108,24 @@ void gather(ByteView packet, const ScratchArray<Index>& source, std::size_t c, s
 
 template <class Index>
 void copy_in_crumb_order(ByteView packet, const CrumbKeys& keys, const KeyLayout& layout,
-                         std::size_t c, std::span<std::uint8_t> out) {
+                         std::size_t c, bool out_faulted_in, std::span<std::uint8_t> out) {
   const std::size_t grain = std::max<std::size_t>(1, kTaskBytes / c);
   const ScratchArray<Index> source = source_chunks<Index>(keys, layout, grain);
-  parallel::for_ranges(keys.size(), grain, [&](std::size_t begin, std::size_t end) {
-    // Short chunks are copied inline rather than through a library call.
+  // Short chunks are copied inline rather than through a library call.
+  auto copy = [&](std::size_t begin, std::size_t end) {
     switch (c) {
       case 16: return gather<16>(packet, source, 16, begin, end, out);
       case 32: return gather<32>(packet, source, 32, begin, end, out);
       case 64: return gather<64>(packet, source, 64, begin, end, out);
       default: return gather<0>(packet, source, c, begin, end, out);
     }
+  };
+  // An output the seed phase has not faulted in is faulted in by the worker
+  // about to write it.
+  const std::span<std::uint8_t> outputs[] = {out};
+  parallel::for_ranges(keys.size(), grain, [&](std::size_t begin, std::size_t end) {
+    if (out_faulted_in) return copy(begin, end);
+    fault_in_steps(outputs, c, begin, end, copy);
   });
 }
 
@@ -132,9 +139,7 @@ crypto::Digest compute_crumb(ByteView chunk, ByteView salt, const crypto::Digest
 
 namespace {
 
-// Touching one byte per page faults a whole buffer in; a task faults in
-// kFaultGrain bytes (one huge page).
-constexpr std::size_t kPageSize = 4096;
+// A task faults in kFaultGrain bytes of the output (one huge page).
 constexpr std::size_t kFaultGrain = std::size_t{2} << 20;
 
 // Chunks hashed per batch of the multi-message hasher.
@@ -199,6 +204,8 @@ struct SeededWork {
   crypto::Digest seed;
   // Whole 64-byte blocks of every chunk already absorbed into `states`.
   std::size_t lead_blocks = 0;
+  // Whether the output's pages were faulted in meanwhile.
+  bool out_faulted_in = false;
   ScratchArray<crypto::ShaState> states;
   CrumbKeys keys;  // one per chunk, not yet written
 };
@@ -241,8 +248,9 @@ SeededWork seed_phase(ByteView packet, std::size_t c, const SeedSource& source,
       // Each in parallel pieces, so that the worker done with the seed can
       // take some.
       parallel::for_ranges(out.size(), kFaultGrain, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end; i += kPageSize) out[i] = 0;
+        fault_in(out.subspan(begin, end - begin));
       });
+      work.out_faulted_in = true;
       work.keys = CrumbKeys(k);
       if (work.lead_blocks == 0) return;
       work.states = ScratchArray<crypto::ShaState>(k);
@@ -317,9 +325,9 @@ tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, 
   // Phase 4: the copy. Four-byte chunk indices halve what the random reads
   // keep in cache.
   if (k <= (std::uint64_t{1} << 32))
-    copy_in_crumb_order<std::uint32_t>(packet, work.keys, layout, c, out);
+    copy_in_crumb_order<std::uint32_t>(packet, work.keys, layout, c, work.out_faulted_in, out);
   else
-    copy_in_crumb_order<std::uint64_t>(packet, work.keys, layout, c, out);
+    copy_in_crumb_order<std::uint64_t>(packet, work.keys, layout, c, work.out_faulted_in, out);
   return {};
 }
 

@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -12,14 +13,20 @@
 namespace mirelon {
 namespace {
 
-// Below this the buffer's pages are faulted in by one call.
-constexpr std::size_t kPopulateBelow = std::size_t{4} << 20;
+// At most this much is faulted in by one call.
+constexpr std::size_t kPopulateBelow = kPoolFaultMin;
+
+std::uintptr_t page_size() {
+  static const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  return page;
+}
 
 #ifdef MADV_POPULATE_WRITE
-// Faults in the pages of [first, last) (page-aligned) that are not resident
-// yet. Asking costs far less than populating: populating pages already
-// present takes about 30 us per MiB, so reused memory is left alone. Kernels
-// before 5.14 refuse to populate; the pages are then faulted in as written.
+// Faults in the pages of [first, last) (page-aligned, at most kPopulateBelow
+// bytes) that are not resident yet. Asking costs far less than populating:
+// populating pages already present takes about 30 us per MiB, so reused
+// memory is left alone. Kernels before 5.14 refuse to populate; the pages are
+// then faulted in as written.
 void populate_missing(std::uintptr_t first, std::uintptr_t last, std::uintptr_t page) {
   std::array<unsigned char, kPopulateBelow / 4096> resident;
   const std::size_t pages = (last - first) / page;
@@ -37,7 +44,7 @@ void populate_missing(std::uintptr_t first, std::uintptr_t last, std::uintptr_t 
 }  // namespace
 
 void prepare_output_pages(std::span<std::uint8_t> buffer) {
-  static const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const std::uintptr_t page = page_size();
   const auto begin = reinterpret_cast<std::uintptr_t>(buffer.data());
   const std::uintptr_t first = (begin + page - 1) & ~(page - 1);
   const std::uintptr_t last = (begin + buffer.size()) & ~(page - 1);
@@ -48,6 +55,27 @@ void prepare_output_pages(std::span<std::uint8_t> buffer) {
 #endif
 #ifdef MADV_POPULATE_WRITE
   if (buffer.size() < kPopulateBelow) populate_missing(first, last, page);
+#endif
+}
+
+void fault_in(std::span<std::uint8_t> piece) {
+#ifdef MADV_POPULATE_WRITE
+  const std::uintptr_t page = page_size();
+  const auto begin = reinterpret_cast<std::uintptr_t>(piece.data());
+  const std::uintptr_t last = (begin + piece.size()) & ~(page - 1);
+  for (std::uintptr_t first = (begin + page - 1) & ~(page - 1); first < last;) {
+    const std::uintptr_t stop = std::min<std::uintptr_t>(last, first + kPopulateBelow);
+    // A reused buffer is resident throughout, a fresh one nowhere but at its
+    // ends: one page from the middle tells which, so reused memory costs one
+    // short call per step.
+    const std::uintptr_t probe = first + (stop - first) / page / 2 * page;
+    unsigned char resident = 0;
+    if (mincore(reinterpret_cast<void*>(probe), page, &resident) != 0 || !(resident & 1))
+      populate_missing(first, stop, page);
+    first = stop;
+  }
+#else
+  (void)piece;
 #endif
 }
 
