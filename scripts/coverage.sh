@@ -3,7 +3,8 @@
 # GoogleTest suite and the whole Python suite (on demand; the test command does
 # not run it). Builds with --coverage and without optimisation into
 # build/coverage, runs both suites against that build and prints gcovr's
-# summary for each tree. Needs gcovr (Debian: apt-get install gcovr).
+# summary for each tree. Installs gcovr (Debian's) and runs setup.sh when
+# they are missing.
 #   scripts/coverage.sh                 the Python suite under .venv
 #   PYTHON=/path/to/python scripts/coverage.sh
 #   COVERAGE_HTML=dir scripts/coverage.sh   also a page per source file in dir
@@ -12,6 +13,12 @@ cd "$(dirname "$0")/.."
 root=$PWD
 build=build/coverage
 python=${PYTHON:-$root/.venv/bin/python}
+
+if ! command -v gcovr >/dev/null; then
+  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get install -y -qq --no-install-recommends gcovr
+fi
+[ -x "$python" ] || scripts/setup.sh
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DMIRELON_BUILD_TESTS=ON -DMIRELON_BUILD_PYTHON=ON -DPython_EXECUTABLE="$python" \
