@@ -9,6 +9,7 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 #include <vector>
@@ -43,6 +44,14 @@ MIRELON_VBMI inline __m512i sub(__m512i x, __m512i y) { return _mm512_sub_epi8(x
 struct FullRow {
   MIRELON_VBMI __m512i load(const std::uint8_t* p) const { return _mm512_loadu_si512(p); }
   MIRELON_VBMI void store(std::uint8_t* p, __m512i v) const { _mm512_storeu_si512(p, v); }
+};
+// Whole rows written with streaming stores, past the caches; each row of the
+// output must be 64-byte aligned.
+struct StreamRow {
+  MIRELON_VBMI __m512i load(const std::uint8_t* p) const { return _mm512_loadu_si512(p); }
+  MIRELON_VBMI void store(std::uint8_t* p, __m512i v) const {
+    _mm512_stream_si512(reinterpret_cast<__m512i*>(p), v);
+  }
 };
 struct PartialRow {
   __mmask64 lanes;
@@ -149,6 +158,27 @@ MIRELON_VBMI inline void inv_row(const Table64& a, const std::uint8_t* const* ta
   row.store(out[0] + i, add(w0, look(a, acc)));
 }
 
+// Outputs of inv_data totalling this much or more are written with streaming
+// stores: they cannot stay in cache until the call returns, and a fresh page
+// the kernel has just cleared would otherwise be read back into the cache
+// before it is overwritten. Measured with fresh results of 16 MiB on two
+// workers: 17 % faster for sixteen parties and 7 % for six, but 30 % slower
+// for three (48 MiB), whose results still gain from the cache.
+constexpr std::size_t kStreamFrom = std::size_t{64} << 20;
+
+// The whole rows of inv_data from position i on, i advanced past them.
+template <std::size_t N, class Row>
+MIRELON_VBMI inline void inv_whole_rows(const Table64& a, const std::uint8_t* const* tab,
+                                        const std::uint8_t* const* in, std::uint8_t* const* dst,
+                                        std::size_t& i, std::size_t end, RegisterRows<N>& w) {
+  for (; i + 64 <= end; i += 64) {
+    if constexpr (N > 4)
+      for (std::size_t j = 0; j < N; ++j)
+        _mm_prefetch(reinterpret_cast<const char*>(in[j] + i + kPrefetchAhead), _MM_HINT_T0);
+    inv_row(a, tab, in, dst, N, i, Row{}, w);
+  }
+}
+
 template <std::size_t N>
 MIRELON_VBMI void inv_fixed(const std::uint8_t* a_bytes, std::span<const Bytes> tables,
                             std::span<const ByteView> mapped, std::size_t begin, std::size_t end,
@@ -164,12 +194,23 @@ MIRELON_VBMI void inv_fixed(const std::uint8_t* a_bytes, std::span<const Bytes> 
   }
   RegisterRows<N> w;
   std::size_t i = begin;
-  for (; i + 64 <= end; i += 64) {
-    if constexpr (N > 4)
-      for (std::size_t j = 0; j < N; ++j)
-        _mm_prefetch(reinterpret_cast<const char*>(in[j] + i + kPrefetchAhead), _MM_HINT_T0);
-    inv_row(a, tab, in, dst, N, i, FullRow{}, w);
+  // Streaming stores take 64-byte aligned rows: when the outputs are all
+  // misaligned alike, as fresh results of one size are, one partial row
+  // aligns them all. Otherwise the rows are stored through the cache.
+  if (N * out[0].size() >= kStreamFrom) {
+    const std::size_t skew = reinterpret_cast<std::uintptr_t>(dst[0] + begin) % 64;
+    bool alike = true;
+    for (std::size_t j = 1; j < N; ++j)
+      alike = alike && reinterpret_cast<std::uintptr_t>(dst[j] + begin) % 64 == skew;
+    if (alike) {
+      const std::size_t head = std::min(end - begin, (64 - skew) % 64);
+      if (head > 0) inv_row(a, tab, in, dst, N, i, PartialRow{(__mmask64{1} << head) - 1}, w);
+      i += head;
+      inv_whole_rows<N, StreamRow>(a, tab, in, dst, i, end, w);
+      _mm_sfence();  // the streamed rows are visible before the call returns
+    }
   }
+  inv_whole_rows<N, FullRow>(a, tab, in, dst, i, end, w);
   if (i < end) inv_row(a, tab, in, dst, N, i, PartialRow{(__mmask64{1} << (end - i)) - 1}, w);
 }
 
