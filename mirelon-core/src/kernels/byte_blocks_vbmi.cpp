@@ -45,12 +45,16 @@ struct FullRow {
   MIRELON_VBMI __m512i load(const std::uint8_t* p) const { return _mm512_loadu_si512(p); }
   MIRELON_VBMI void store(std::uint8_t* p, __m512i v) const { _mm512_storeu_si512(p, v); }
 };
-// Whole rows written with streaming stores, past the caches; each row of the
-// output must be 64-byte aligned.
+// Whole rows written past the caches with streaming stores where the output
+// row is 64-byte aligned (the only rows those stores take), through the cache
+// elsewhere.
 struct StreamRow {
   MIRELON_VBMI __m512i load(const std::uint8_t* p) const { return _mm512_loadu_si512(p); }
   MIRELON_VBMI void store(std::uint8_t* p, __m512i v) const {
-    _mm512_stream_si512(reinterpret_cast<__m512i*>(p), v);
+    if (reinterpret_cast<std::uintptr_t>(p) % 64 == 0)
+      _mm512_stream_si512(reinterpret_cast<__m512i*>(p), v);
+    else
+      _mm512_storeu_si512(p, v);
   }
 };
 struct PartialRow {
@@ -159,11 +163,12 @@ MIRELON_VBMI inline void inv_row(const Table64& a, const std::uint8_t* const* ta
 }
 
 // Outputs of inv_data totalling this much or more are written with streaming
-// stores: they cannot stay in cache until the call returns, and a fresh page
-// the kernel has just cleared would otherwise be read back into the cache
-// before it is overwritten. Measured with fresh results of 16 MiB on two
-// workers: 17 % faster for sixteen parties and 7 % for six, but 30 % slower
-// for three (48 MiB), whose results still gain from the cache.
+// stores where their rows are aligned: they cannot stay in cache until the
+// call returns, and a fresh page the kernel has just cleared would otherwise
+// be read back into the cache before it is overwritten. Measured with fresh
+// results of 16 MiB on two workers: 17 % faster for sixteen parties and 7 %
+// for six, but 30 % slower for three (48 MiB), whose results still gain from
+// the cache.
 constexpr std::size_t kStreamFrom = std::size_t{64} << 20;
 
 // The whole rows of inv_data from position i on, i advanced past them.
@@ -194,21 +199,20 @@ MIRELON_VBMI void inv_fixed(const std::uint8_t* a_bytes, std::span<const Bytes> 
   }
   RegisterRows<N> w;
   std::size_t i = begin;
-  // Streaming stores take 64-byte aligned rows: when the outputs are all
-  // misaligned alike, as fresh results of one size are, one partial row
-  // aligns them all. Otherwise the rows are stored through the cache.
   if (N * out[0].size() >= kStreamFrom) {
-    const std::size_t skew = reinterpret_cast<std::uintptr_t>(dst[0] + begin) % 64;
-    bool alike = true;
-    for (std::size_t j = 1; j < N; ++j)
-      alike = alike && reinterpret_cast<std::uintptr_t>(dst[j] + begin) % 64 == skew;
-    if (alike) {
-      const std::size_t head = std::min(end - begin, (64 - skew) % 64);
-      if (head > 0) inv_row(a, tab, in, dst, N, i, PartialRow{(__mmask64{1} << head) - 1}, w);
-      i += head;
-      inv_whole_rows<N, StreamRow>(a, tab, in, dst, i, end, w);
-      _mm_sfence();  // the streamed rows are visible before the call returns
-    }
+    // Streaming stores take 64-byte aligned rows. Fresh results of one size
+    // are all misaligned alike, reused ones by multiples of 16 bytes: one
+    // partial row first aligns the rows of the outputs most often misaligned
+    // alike.
+    std::array<std::size_t, 64> alike{};
+    for (std::size_t j = 0; j < N; ++j) ++alike[reinterpret_cast<std::uintptr_t>(dst[j] + i) % 64];
+    const auto skew = static_cast<std::size_t>(
+        std::max_element(alike.begin(), alike.end()) - alike.begin());
+    const std::size_t head = std::min(end - i, (64 - skew) % 64);
+    if (head > 0) inv_row(a, tab, in, dst, N, i, PartialRow{(__mmask64{1} << head) - 1}, w);
+    i += head;
+    inv_whole_rows<N, StreamRow>(a, tab, in, dst, i, end, w);
+    _mm_sfence();  // the streamed rows are visible before the call returns
   }
   inv_whole_rows<N, FullRow>(a, tab, in, dst, i, end, w);
   if (i < end) inv_row(a, tab, in, dst, N, i, PartialRow{(__mmask64{1} << (end - i)) - 1}, w);
