@@ -9,6 +9,7 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 #include <vector>
@@ -43,6 +44,18 @@ MIRELON_VBMI inline __m512i sub(__m512i x, __m512i y) { return _mm512_sub_epi8(x
 struct FullRow {
   MIRELON_VBMI __m512i load(const std::uint8_t* p) const { return _mm512_loadu_si512(p); }
   MIRELON_VBMI void store(std::uint8_t* p, __m512i v) const { _mm512_storeu_si512(p, v); }
+};
+// Whole rows written past the caches with streaming stores where the output
+// row is 64-byte aligned (the only rows those stores take), through the cache
+// elsewhere.
+struct StreamRow {
+  MIRELON_VBMI __m512i load(const std::uint8_t* p) const { return _mm512_loadu_si512(p); }
+  MIRELON_VBMI void store(std::uint8_t* p, __m512i v) const {
+    if (reinterpret_cast<std::uintptr_t>(p) % 64 == 0)
+      _mm512_stream_si512(reinterpret_cast<__m512i*>(p), v);
+    else
+      _mm512_storeu_si512(p, v);
+  }
 };
 struct PartialRow {
   __mmask64 lanes;
@@ -149,6 +162,28 @@ MIRELON_VBMI inline void inv_row(const Table64& a, const std::uint8_t* const* ta
   row.store(out[0] + i, add(w0, look(a, acc)));
 }
 
+// Outputs of inv_data totalling this much or more are written with streaming
+// stores where their rows are aligned: they cannot stay in cache until the
+// call returns, and a fresh page the kernel has just cleared would otherwise
+// be read back into the cache before it is overwritten. Measured with fresh
+// results of 16 MiB on two workers: 17 % faster for sixteen parties and 7 %
+// for six, but 30 % slower for three (48 MiB), whose results still gain from
+// the cache.
+constexpr std::size_t kStreamFrom = std::size_t{64} << 20;
+
+// The whole rows of inv_data from position i on, i advanced past them.
+template <std::size_t N, class Row>
+MIRELON_VBMI inline void inv_whole_rows(const Table64& a, const std::uint8_t* const* tab,
+                                        const std::uint8_t* const* in, std::uint8_t* const* dst,
+                                        std::size_t& i, std::size_t end, RegisterRows<N>& w) {
+  for (; i + 64 <= end; i += 64) {
+    if constexpr (N > 4)
+      for (std::size_t j = 0; j < N; ++j)
+        _mm_prefetch(reinterpret_cast<const char*>(in[j] + i + kPrefetchAhead), _MM_HINT_T0);
+    inv_row(a, tab, in, dst, N, i, Row{}, w);
+  }
+}
+
 template <std::size_t N>
 MIRELON_VBMI void inv_fixed(const std::uint8_t* a_bytes, std::span<const Bytes> tables,
                             std::span<const ByteView> mapped, std::size_t begin, std::size_t end,
@@ -164,12 +199,22 @@ MIRELON_VBMI void inv_fixed(const std::uint8_t* a_bytes, std::span<const Bytes> 
   }
   RegisterRows<N> w;
   std::size_t i = begin;
-  for (; i + 64 <= end; i += 64) {
-    if constexpr (N > 4)
-      for (std::size_t j = 0; j < N; ++j)
-        _mm_prefetch(reinterpret_cast<const char*>(in[j] + i + kPrefetchAhead), _MM_HINT_T0);
-    inv_row(a, tab, in, dst, N, i, FullRow{}, w);
+  if (N * out[0].size() >= kStreamFrom) {
+    // Streaming stores take 64-byte aligned rows. Fresh results of one size
+    // are all misaligned alike, reused ones by multiples of 16 bytes: one
+    // partial row first aligns the rows of the outputs most often misaligned
+    // alike.
+    std::array<std::size_t, 64> alike{};
+    for (std::size_t j = 0; j < N; ++j) ++alike[reinterpret_cast<std::uintptr_t>(dst[j] + i) % 64];
+    const auto skew = static_cast<std::size_t>(
+        std::max_element(alike.begin(), alike.end()) - alike.begin());
+    const std::size_t head = std::min(end - i, (64 - skew) % 64);
+    if (head > 0) inv_row(a, tab, in, dst, N, i, PartialRow{(__mmask64{1} << head) - 1}, w);
+    i += head;
+    inv_whole_rows<N, StreamRow>(a, tab, in, dst, i, end, w);
+    _mm_sfence();  // the streamed rows are visible before the call returns
   }
+  inv_whole_rows<N, FullRow>(a, tab, in, dst, i, end, w);
   if (i < end) inv_row(a, tab, in, dst, N, i, PartialRow{(__mmask64{1} << (end - i)) - 1}, w);
 }
 
