@@ -25,10 +25,15 @@ constexpr std::size_t kBatch = 16;
 constexpr std::uint64_t kParallelChunks = std::uint64_t{1} << 18;
 // Slots per chunk: a load of a third keeps probe runs short.
 constexpr std::uint64_t kSlotsPerChunk = 3;
-// Tables from this size on get a mapping of their own, advised for huge
-// pages: a pass touches slots at random, and with 4 KiB pages nearly every
-// insertion would miss the TLB and fault in a page of its own.
-constexpr std::size_t kMappedTable = 2 * kHugePage;
+// Tables from 1 MiB up to this size come from the scratch pool, whose blocks
+// are huge pages kept warm for the next call: zeroing a warm table costs
+// less than the kernel's faulting in and clearing fresh pages, which a pass
+// touching slots at random would do for nearly every page.
+constexpr std::size_t kPooledTable = std::size_t{1} << 20;
+constexpr std::size_t kLargestPooledTable = std::size_t{64} << 20;
+// Larger tables get a mapping of their own, advised for huge pages: with
+// 4 KiB pages nearly every insertion would miss the TLB.
+constexpr std::size_t kMappedTable = kLargestPooledTable + 1;
 // Except beyond this size: a chunk size that fails after a million chunks or
 // so would fault in every huge page of such a table (for 4 GiB of 5-byte
 // chunks, 10 GB), and small pages keep that to the pages it reached.
@@ -204,7 +209,7 @@ bool distinct_by_size(ChunkTable::Slots& table, ByteView packet, std::uint64_t s
 ChunkTable::Slots::~Slots() {
   if (mapping != nullptr)
     munmap(mapping, mapped_bytes);
-  else
+  else if (pooled.data() == nullptr)
     std::free(data);
 }
 
@@ -227,9 +232,15 @@ void ChunkTable::reserve(std::uint64_t count) {
   const std::size_t width = wide_ ? 8 : 4;
   if (capacity > (SIZE_MAX - kHugePage) / width) throw std::bad_alloc();
   const std::size_t bytes = capacity * width;
-  if (bytes < kMappedTable) {
+  if (bytes < kPooledTable) {
     slots_.data = std::calloc(capacity, width);
     if (slots_.data == nullptr) throw std::bad_alloc();
+    return;
+  }
+  if (bytes < kMappedTable) {
+    slots_.pooled = ScratchBlock(bytes);
+    slots_.data = slots_.pooled.data();
+    std::memset(slots_.data, 0, bytes);
     return;
   }
   // Fresh anonymous memory reads as zero and costs nothing until touched.

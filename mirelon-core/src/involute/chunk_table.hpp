@@ -5,12 +5,14 @@
 // largest) chunk count, and each chunk size that finds a repeat leaves it
 // empty again, by removing only what it inserted when that was little, else
 // by clearing it (whole pages of a large table go back to the system).
+// Tables from 1 to 64 MiB are scratch-pool blocks, kept warm between calls.
 // Allocation failure throws std::bad_alloc.
 
 #include <cstddef>
 #include <cstdint>
 
 #include "mirelon/bytes.hpp"
+#include "runtime/scratch_pool.hpp"
 
 namespace mirelon {
 
@@ -33,6 +35,7 @@ class ChunkTable {
     void clear(std::size_t bytes);
 
     void* data = nullptr;
+    ScratchBlock pooled;      // mid-sized tables: a block kept warm between calls
     void* mapping = nullptr;  // large tables: their own mapping
     std::size_t mapped_bytes = 0;
   };
