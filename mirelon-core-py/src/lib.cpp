@@ -118,9 +118,7 @@ PyObject* prep_condition(Arguments& a) {
   ByteArray salt = a.byte_array(2);
   require_contiguous(salt);
   PreparedBounds bounds = mirelon::prep_condition(low_bound, high_bound, salt.view());
-  PyRef low = new_int(bounds.low);
-  PyRef high = new_int(bounds.high);
-  return new_tuple({&low, &high}).release();
+  return new_tuple_of(bounds.low, bounds.high).release();
 }
 
 PyObject* cond_hash_branch(Arguments& a) {
@@ -168,22 +166,13 @@ PyObject* package_blob(Arguments& a) {
 PyObject* unpack_setup_packet(Arguments& a) {
   BytesObject data = a.bytes_object(0);
   SetupPacket p = framing_result(mirelon::unpack_setup_packet(data.bytes));
-  PyRef public_key = new_bytes(p.public_key);
-  PyRef packet = new_bytes(p.packet);
-  PyRef mode = new_str(p.mode);
-  PyRef identity = new_int(p.identity);
-  return new_tuple({&public_key, &packet, &mode, &identity}).release();
+  return new_tuple_of(p.public_key, p.packet, p.mode, p.identity).release();
 }
 
 PyObject* unpack_encrypted_packet(Arguments& a) {
   BytesObject data = a.bytes_object(0);
   EncryptedPacket p = framing_result(mirelon::unpack_encrypted_packet(data.bytes));
-  PyRef public_key = new_bytes(p.public_key);
-  PyRef private_key = new_bytes(p.private_key);
-  PyRef packet = new_bytes(p.packet);
-  PyRef mode = new_str(p.mode);
-  PyRef identity = new_int(p.identity);
-  return new_tuple({&public_key, &private_key, &packet, &mode, &identity}).release();
+  return new_tuple_of(p.public_key, p.private_key, p.packet, p.mode, p.identity).release();
 }
 
 using Body = PyObject* (*)(Arguments&);

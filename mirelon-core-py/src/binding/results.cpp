@@ -67,10 +67,10 @@ PyRef new_str(std::string_view utf8) {
   return created(PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size())));
 }
 
-PyRef new_tuple(std::initializer_list<PyRef*> items) {
+PyRef new_tuple(std::span<PyRef> items) {
   PyRef tuple = created(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
   Py_ssize_t position = 0;
-  for (PyRef* item : items) PyTuple_SetItem(tuple.get(), position++, item->release());
+  for (PyRef& item : items) PyTuple_SetItem(tuple.get(), position++, item.release());
   return tuple;
 }
 

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <initializer_list>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -26,6 +25,18 @@ PyRef new_bytes_list_to_fill(std::size_t count, std::size_t size,
                              std::vector<std::span<std::uint8_t>>& storage);
 PyRef new_str(std::string_view utf8);
 // A tuple of the given items, in order (their references are taken over).
-PyRef new_tuple(std::initializer_list<PyRef*> items);
+PyRef new_tuple(std::span<PyRef> items);
+
+// The Python form of a core value: bytes, str or int.
+inline PyRef new_object(ByteView bytes) { return new_bytes(bytes); }
+inline PyRef new_object(std::string_view utf8) { return new_str(utf8); }
+inline PyRef new_object(std::uint64_t value) { return new_int(value); }
+
+// A tuple of the values' Python forms, made in order.
+template <class... Values>
+PyRef new_tuple_of(const Values&... values) {
+  PyRef items[] = {new_object(values)...};
+  return new_tuple(items);
+}
 
 }  // namespace mirelon::py
