@@ -162,15 +162,6 @@ MIRELON_VBMI inline void inv_row(const Table64& a, const std::uint8_t* const* ta
   row.store(out[0] + i, add(w0, look(a, acc)));
 }
 
-// Outputs of inv_data totalling this much or more are written with streaming
-// stores where their rows are aligned: they cannot stay in cache until the
-// call returns, and a fresh page the kernel has just cleared would otherwise
-// be read back into the cache before it is overwritten. Measured with fresh
-// results of 16 MiB on two workers: 17 % faster for sixteen parties and 7 %
-// for six, but 30 % slower for three (48 MiB), whose results still gain from
-// the cache.
-constexpr std::size_t kStreamFrom = std::size_t{64} << 20;
-
 // The whole rows of inv_data from position i on, i advanced past them.
 template <std::size_t N, class Row>
 MIRELON_VBMI inline void inv_whole_rows(const Table64& a, const std::uint8_t* const* tab,
@@ -187,7 +178,7 @@ MIRELON_VBMI inline void inv_whole_rows(const Table64& a, const std::uint8_t* co
 template <std::size_t N>
 MIRELON_VBMI void inv_fixed(const std::uint8_t* a_bytes, std::span<const Bytes> tables,
                             std::span<const ByteView> mapped, std::size_t begin, std::size_t end,
-                            std::span<const std::span<std::uint8_t>> out) {
+                            std::span<const std::span<std::uint8_t>> out, bool stream) {
   const Table64 a = load_table(a_bytes);
   const std::uint8_t* tab[N];
   const std::uint8_t* in[N];
@@ -199,7 +190,7 @@ MIRELON_VBMI void inv_fixed(const std::uint8_t* a_bytes, std::span<const Bytes> 
   }
   RegisterRows<N> w;
   std::size_t i = begin;
-  if (N * out[0].size() >= kStreamFrom) {
+  if (stream) {
     // Streaming stores take 64-byte aligned rows. Fresh results of one size
     // are all misaligned alike, reused ones by multiples of 16 bytes: one
     // partial row first aligns the rows of the outputs most often misaligned
@@ -221,7 +212,7 @@ MIRELON_VBMI void inv_fixed(const std::uint8_t* a_bytes, std::span<const Bytes> 
 // Any number of parties for inv_data.
 MIRELON_VBMI void inv_any(const std::uint8_t* a_bytes, std::span<const Bytes> tables,
                           std::span<const ByteView> mapped, std::size_t begin, std::size_t end,
-                          std::span<const std::span<std::uint8_t>> out) {
+                          std::span<const std::span<std::uint8_t>> out, bool /*stream*/) {
   const Table64 a = load_table(a_bytes);
   const std::size_t n = mapped.size();
   std::vector<const std::uint8_t*> tab, in;
@@ -261,7 +252,7 @@ constexpr std::size_t kFixedMax = 16;
 using MapFn = void (*)(const std::uint8_t*, const std::uint8_t*, std::uint64_t,
                        std::span<const ByteView>, std::size_t, std::size_t, std::uint8_t*);
 using InvFn = void (*)(const std::uint8_t*, std::span<const Bytes>, std::span<const ByteView>,
-                       std::size_t, std::size_t, std::span<const std::span<std::uint8_t>>);
+                       std::size_t, std::size_t, std::span<const std::span<std::uint8_t>>, bool);
 
 // Entry k serves k + 2 parties.
 template <std::size_t... K>
@@ -317,10 +308,10 @@ bool map_positions_wide(const std::uint8_t* a, const std::uint8_t* b, std::uint6
 
 bool inv_positions_wide(const std::uint8_t* a, std::span<const Bytes> tables,
                          std::span<const ByteView> mapped, std::size_t begin, std::size_t end,
-                         std::span<const std::span<std::uint8_t>> out) {
+                         std::span<const std::span<std::uint8_t>> out, bool stream) {
   if (!vbmi_available()) return false;
   const InvFn fn = mapped.size() <= kFixedMax ? kInvByCount[mapped.size() - 2] : inv_any;
-  fn(a, tables, mapped, begin, end, out);
+  fn(a, tables, mapped, begin, end, out, stream);
   return true;
 }
 
@@ -338,7 +329,7 @@ bool map_positions_wide(const std::uint8_t*, const std::uint8_t*, std::uint64_t,
   return false;
 }
 bool inv_positions_wide(const std::uint8_t*, std::span<const Bytes>, std::span<const ByteView>,
-                         std::size_t, std::size_t, std::span<const std::span<std::uint8_t>>) {
+                         std::size_t, std::size_t, std::span<const std::span<std::uint8_t>>, bool) {
   return false;
 }
 
