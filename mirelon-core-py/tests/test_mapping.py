@@ -81,7 +81,7 @@ def test_inv_data_matches_the_per_position_model_for_any_private_keys(mapped, a,
 @pytest.mark.parametrize("n", range(2, 19))
 def test_inv_data_blocks_match_the_model(n):
     rng = np.random.default_rng(n)
-    a, length = rng.bytes(256), 9001 if n <= 3 else 1001
+    a, length = rng.bytes(256), 9001 if n <= 3 else 2101
     privs = [rng.bytes(rng.integers(401)) for _ in range(n)]
     mapped = [rng.bytes(length) for _ in range(n)]
     assert m.inv_data(u8(a), [u8(k) for k in privs], [u8(s) for s in mapped]) == model_inv_data(a, privs, mapped)

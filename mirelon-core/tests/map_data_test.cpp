@@ -150,8 +150,8 @@ TEST(InvData, ShortTablesFailAtTheFirstOutOfRangeLookup) {
   EXPECT_EQ(inv_data(identity, keys3, std::vector<ByteView>(mapped3.begin(), mapped3.end())), data);
 }
 
-// Outputs of 64 MiB or more in all are written past the caches where their
-// rows are aligned; the restored bytes must not depend on how the outputs are
+// Outputs of 64 MiB or more in all, fresh or reused, are written past the
+// caches where their rows are aligned; the restored bytes must not depend on how the outputs are
 // aligned, at either end of an output or of a worker's range. Restoring in
 // pieces of 1 MiB (below that size) gives the expected bytes.
 TEST(InvData, LargeOutputsAlignedAlikeOrNotRestoreTheSame) {

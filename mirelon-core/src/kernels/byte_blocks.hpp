@@ -94,8 +94,10 @@ bool map_positions_wide(const std::uint8_t* a, const std::uint8_t* b, std::uint6
                          std::span<const ByteView> d, std::size_t begin, std::size_t end,
                          std::uint8_t* out);
 // inv_data's positions [begin, end): out[j] receives party j's bytes; n >= 2.
+// With `stream`, whole rows are written past the caches (streaming stores)
+// for up to 16 parties.
 bool inv_positions_wide(const std::uint8_t* a, std::span<const Bytes> tables,
                          std::span<const ByteView> mapped, std::size_t begin, std::size_t end,
-                         std::span<const std::span<std::uint8_t>> out);
+                         std::span<const std::span<std::uint8_t>> out, bool stream);
 
 }  // namespace mirelon::blocks

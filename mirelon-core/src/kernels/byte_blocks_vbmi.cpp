@@ -133,13 +133,11 @@ struct MemoryRows {
   MIRELON_VBMI void set(std::size_t j, __m512i v) const { _mm512_storeu_si512(bytes + 64 * j, v); }
 };
 
-// inv_data's restoration of row [i, i + 64) for n parties (in[j], out[j] and
-// tables[j] are party j's). Inlined with a constant n, the loops unroll.
+// inv_data's restoration of row [i, i + 64) for n parties from their unkeyed
+// rows w (out[j] is party j's). Inlined with a constant n, the loops unroll.
 template <class Rows, class Row>
-MIRELON_VBMI inline void inv_row(const Table64& a, const std::uint8_t* const* tables,
-                                 const std::uint8_t* const* in, std::uint8_t* const* out,
-                                 std::size_t n, std::size_t i, const Row& row, Rows& w) {
-  for (std::size_t j = 0; j < n; ++j) w.set(j, look(load_table(tables[j]), row.load(in[j] + i)));
+MIRELON_VBMI inline void inv_chain(const Table64& a, std::uint8_t* const* out, std::size_t n,
+                                   std::size_t i, const Row& row, const Rows& w) {
   const __m512i w0 = w.get(0);
   __m512i acc = _mm512_setzero_si512();
   if (n >= 3) {
@@ -162,20 +160,59 @@ MIRELON_VBMI inline void inv_row(const Table64& a, const std::uint8_t* const* ta
   row.store(out[0] + i, add(w0, look(a, acc)));
 }
 
-// Outputs of inv_data totalling this much or more are written with streaming
-// stores where their rows are aligned: they cannot stay in cache until the
-// call returns, and a fresh page the kernel has just cleared would otherwise
-// be read back into the cache before it is overwritten. Measured with fresh
-// results of 16 MiB on two workers: 17 % faster for sixteen parties and 7 %
-// for six, but 30 % slower for three (48 MiB), whose results still gain from
-// the cache.
-constexpr std::size_t kStreamFrom = std::size_t{64} << 20;
+// The same, unkeying the row first (in[j] and tables[j] are party j's).
+template <class Rows, class Row>
+MIRELON_VBMI inline void inv_row(const Table64& a, const std::uint8_t* const* tables,
+                                 const std::uint8_t* const* in, std::uint8_t* const* out,
+                                 std::size_t n, std::size_t i, const Row& row, Rows& w) {
+  for (std::size_t j = 0; j < n; ++j) w.set(j, look(load_table(tables[j]), row.load(in[j] + i)));
+  inv_chain(a, out, n, i, row, w);
+}
+
+// The inverse tables do not all fit in registers beside the rows, and loading
+// every table again for every row costs more than the lookups (a quarter of
+// the time with sixteen parties, a tenth with two). So rows are unkeyed
+// kGroupRows at a time, one party after another with its table held in
+// registers, into a buffer that stays in the first-level cache, and the
+// chains then run from there.
+constexpr std::size_t kGroupRows = 16;
+
+// Row r of a group's unkeyed rows.
+struct GroupRows {
+  const std::uint8_t* bytes;
+  MIRELON_VBMI __m512i get(std::size_t j) const {
+    return _mm512_load_si512(bytes + 64 * kGroupRows * j);
+  }
+};
+
+// The whole groups of rows of inv_data from position i on, i advanced past
+// them.
+template <std::size_t N, class Row>
+MIRELON_VBMI inline void inv_whole_groups(const Table64& a, const std::uint8_t* const* tab,
+                                          const std::uint8_t* const* in,
+                                          std::uint8_t* const* dst, std::size_t& i,
+                                          std::size_t end) {
+  alignas(64) std::uint8_t unkeyed[N * kGroupRows * 64];
+  for (; i + 64 * kGroupRows <= end; i += 64 * kGroupRows) {
+    for (std::size_t j = 0; j < N; ++j) {
+      const Table64 t = load_table(tab[j]);
+      for (std::size_t r = 0; r < kGroupRows; ++r) {
+        const std::uint8_t* row = in[j] + i + 64 * r;
+        _mm_prefetch(reinterpret_cast<const char*>(row + kPrefetchAhead), _MM_HINT_T0);
+        _mm512_store_si512(unkeyed + 64 * (kGroupRows * j + r), look(t, _mm512_loadu_si512(row)));
+      }
+    }
+    for (std::size_t r = 0; r < kGroupRows; ++r)
+      inv_chain(a, dst, N, i + 64 * r, Row{}, GroupRows{unkeyed + 64 * r});
+  }
+}
 
 // The whole rows of inv_data from position i on, i advanced past them.
 template <std::size_t N, class Row>
 MIRELON_VBMI inline void inv_whole_rows(const Table64& a, const std::uint8_t* const* tab,
                                         const std::uint8_t* const* in, std::uint8_t* const* dst,
                                         std::size_t& i, std::size_t end, RegisterRows<N>& w) {
+  inv_whole_groups<N, Row>(a, tab, in, dst, i, end);
   for (; i + 64 <= end; i += 64) {
     if constexpr (N > 4)
       for (std::size_t j = 0; j < N; ++j)
@@ -187,7 +224,7 @@ MIRELON_VBMI inline void inv_whole_rows(const Table64& a, const std::uint8_t* co
 template <std::size_t N>
 MIRELON_VBMI void inv_fixed(const std::uint8_t* a_bytes, std::span<const Bytes> tables,
                             std::span<const ByteView> mapped, std::size_t begin, std::size_t end,
-                            std::span<const std::span<std::uint8_t>> out) {
+                            std::span<const std::span<std::uint8_t>> out, bool stream) {
   const Table64 a = load_table(a_bytes);
   const std::uint8_t* tab[N];
   const std::uint8_t* in[N];
@@ -199,7 +236,7 @@ MIRELON_VBMI void inv_fixed(const std::uint8_t* a_bytes, std::span<const Bytes> 
   }
   RegisterRows<N> w;
   std::size_t i = begin;
-  if (N * out[0].size() >= kStreamFrom) {
+  if (stream) {
     // Streaming stores take 64-byte aligned rows. Fresh results of one size
     // are all misaligned alike, reused ones by multiples of 16 bytes: one
     // partial row first aligns the rows of the outputs most often misaligned
@@ -221,7 +258,7 @@ MIRELON_VBMI void inv_fixed(const std::uint8_t* a_bytes, std::span<const Bytes> 
 // Any number of parties for inv_data.
 MIRELON_VBMI void inv_any(const std::uint8_t* a_bytes, std::span<const Bytes> tables,
                           std::span<const ByteView> mapped, std::size_t begin, std::size_t end,
-                          std::span<const std::span<std::uint8_t>> out) {
+                          std::span<const std::span<std::uint8_t>> out, bool /*stream*/) {
   const Table64 a = load_table(a_bytes);
   const std::size_t n = mapped.size();
   std::vector<const std::uint8_t*> tab, in;
@@ -261,7 +298,7 @@ constexpr std::size_t kFixedMax = 16;
 using MapFn = void (*)(const std::uint8_t*, const std::uint8_t*, std::uint64_t,
                        std::span<const ByteView>, std::size_t, std::size_t, std::uint8_t*);
 using InvFn = void (*)(const std::uint8_t*, std::span<const Bytes>, std::span<const ByteView>,
-                       std::size_t, std::size_t, std::span<const std::span<std::uint8_t>>);
+                       std::size_t, std::size_t, std::span<const std::span<std::uint8_t>>, bool);
 
 // Entry k serves k + 2 parties.
 template <std::size_t... K>
@@ -317,10 +354,10 @@ bool map_positions_wide(const std::uint8_t* a, const std::uint8_t* b, std::uint6
 
 bool inv_positions_wide(const std::uint8_t* a, std::span<const Bytes> tables,
                          std::span<const ByteView> mapped, std::size_t begin, std::size_t end,
-                         std::span<const std::span<std::uint8_t>> out) {
+                         std::span<const std::span<std::uint8_t>> out, bool stream) {
   if (!vbmi_available()) return false;
   const InvFn fn = mapped.size() <= kFixedMax ? kInvByCount[mapped.size() - 2] : inv_any;
-  fn(a, tables, mapped, begin, end, out);
+  fn(a, tables, mapped, begin, end, out, stream);
   return true;
 }
 
@@ -338,7 +375,7 @@ bool map_positions_wide(const std::uint8_t*, const std::uint8_t*, std::uint64_t,
   return false;
 }
 bool inv_positions_wide(const std::uint8_t*, std::span<const Bytes>, std::span<const ByteView>,
-                         std::size_t, std::size_t, std::span<const std::span<std::uint8_t>>) {
+                         std::size_t, std::size_t, std::span<const std::span<std::uint8_t>>, bool) {
   return false;
 }
 

@@ -58,6 +58,14 @@ void prepare_output_pages(std::span<std::uint8_t> buffer) {
 #endif
 }
 
+bool is_fresh(std::span<const std::uint8_t> buffer) {
+  const std::uintptr_t page = page_size();
+  const auto middle = reinterpret_cast<std::uintptr_t>(buffer.data() + buffer.size() / 2);
+  unsigned char resident = 1;
+  return mincore(reinterpret_cast<void*>(middle & ~(page - 1)), page, &resident) == 0 &&
+         !(resident & 1);
+}
+
 void fault_in(std::span<std::uint8_t> piece) {
 #ifdef MADV_POPULATE_WRITE
   const std::uintptr_t page = page_size();

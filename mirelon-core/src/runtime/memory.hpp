@@ -37,6 +37,11 @@ void prepare_output_pages(std::span<std::uint8_t> buffer);
 // `piece` are left to whoever writes them.
 void fault_in(std::span<std::uint8_t> piece);
 
+// Whether `buffer` is fresh memory, not yet faulted in: one page from its
+// middle is asked, since a fresh buffer is resident nowhere but at its ends
+// and a reused one throughout. False where the kernel cannot tell.
+bool is_fresh(std::span<const std::uint8_t> buffer);
+
 // Calls write(first_unit, last_unit) over [first, last) in steps of about
 // kFaultStep bytes, having faulted in beforehand the step's bytes of every
 // output (unit i of an output is its bytes [i * unit, (i + 1) * unit)).
