@@ -17,12 +17,23 @@ using blocks::kBlock;
 
 // Results this large in all cannot stay in the cache until the call returns,
 // so the wide kernels write them past it with streaming stores. Reused memory
-// gains from that from 32 MiB on (three results of 16 MiB: 25 % faster on
-// one worker, 15 % on two). Fresh pages the kernel has just cleared are still
-// in the cache, and overwriting them there is faster until 64 MiB (three
-// results of 16 MiB: 10 to 20 % faster than streaming; sixteen: 30 % slower).
-constexpr std::size_t kStreamReusedFrom = std::size_t{32} << 20;
-constexpr std::size_t kStreamFreshFrom = std::size_t{64} << 20;
+// gains from that from 32 MiB on (three results of 16 MiB: 25 % faster on one
+// worker, 15 % on two) and, from 64 MiB on, more again with every result
+// streamed (sixteen: 9 % faster on one worker and on two; three: 10 % slower
+// on two). Fresh pages the kernel has just cleared are still in the cache,
+// and overwriting them there is faster until 64 MiB (three results of 16 MiB:
+// 10 to 20 % faster than streaming; sixteen: 30 % slower); beyond, streaming
+// the rows that are aligned is as fast for them as streaming every result.
+constexpr std::size_t kStreamFrom = std::size_t{32} << 20;
+constexpr std::size_t kStreamAllFrom = std::size_t{64} << 20;
+
+blocks::InvStores inv_stores(std::size_t total, bool fresh) {
+  if (total >= kStreamAllFrom) {
+    return fresh ? blocks::InvStores::streamed_aligned : blocks::InvStores::streamed_joined;
+  }
+  return total >= kStreamFrom && !fresh ? blocks::InvStores::streamed_aligned
+                                        : blocks::InvStores::cached;
+}
 
 std::uint8_t at(ByteView table, std::uint8_t index) {
   if (index >= table.size()) fail_index_out_of_bounds(table.size(), index);
@@ -164,10 +175,10 @@ void inv_data_into(ByteView pub_key, std::span<const ByteView> priv_keys,
   }
 
   const std::size_t block_count = (len + kBlock - 1) / kBlock;
-  const bool stream = n * len >= (is_fresh(out[0]) ? kStreamFreshFrom : kStreamReusedFrom);
+  const blocks::InvStores stores = inv_stores(n * len, is_fresh(out[0]));
   auto restore = [&](std::size_t first, std::size_t last) {
     if (blocks::inv_positions_wide(pub_key.data(), tables, data_sequences, first * kBlock,
-                                    std::min(len, last * kBlock), out, stream))
+                                    std::min(len, last * kBlock), out, stores))
       return;
     blocks::RunBuffers scratch(3, kBlock);
     for (std::size_t blk = first; blk < last; ++blk) {

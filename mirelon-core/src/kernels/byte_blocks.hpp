@@ -93,11 +93,20 @@ bool lookup_wide(const std::uint8_t* table, const std::uint8_t* index, std::uint
 bool map_positions_wide(const std::uint8_t* a, const std::uint8_t* b, std::uint64_t p,
                          std::span<const ByteView> d, std::size_t begin, std::size_t end,
                          std::uint8_t* out);
+// How inv_data's wide kernels write results of up to 16 parties.
+enum class InvStores {
+  cached,            // through the cache
+  streamed_aligned,  // streaming stores where a row is 64-byte aligned, which
+                     // suits fresh results: they are misaligned alike, and
+                     // the lines the kernel has just cleared stay in cache
+  streamed_joined,   // streaming stores for every result on its own
+                     // alignment, rows joined through a buffer: for reused
+                     // results, which the host's heap misaligns unlike
+};
+
 // inv_data's positions [begin, end): out[j] receives party j's bytes; n >= 2.
-// With `stream`, whole rows are written past the caches (streaming stores)
-// for up to 16 parties.
 bool inv_positions_wide(const std::uint8_t* a, std::span<const Bytes> tables,
                          std::span<const ByteView> mapped, std::size_t begin, std::size_t end,
-                         std::span<const std::span<std::uint8_t>> out, bool stream);
+                         std::span<const std::span<std::uint8_t>> out, InvStores stores);
 
 }  // namespace mirelon::blocks

@@ -177,7 +177,7 @@ MIRELON_VBMI inline void inv_row(const Table64& a, const std::uint8_t* const* ta
 // chains then run from there.
 constexpr std::size_t kGroupRows = 16;
 
-// Row r of a group's unkeyed rows.
+// Row r of a group's rows (unkeyed or restored), kGroupRows per party.
 struct GroupRows {
   const std::uint8_t* bytes;
   MIRELON_VBMI __m512i get(std::size_t j) const {
@@ -185,46 +185,112 @@ struct GroupRows {
   }
 };
 
+// Unkeys rows [i, i + 64 kGroupRows) of every party into `unkeyed`.
+template <std::size_t N>
+MIRELON_VBMI inline void unkey_group(const std::uint8_t* const* tab, const std::uint8_t* const* in,
+                                     std::size_t i, std::uint8_t* unkeyed) {
+  for (std::size_t j = 0; j < N; ++j) {
+    const Table64 t = load_table(tab[j]);
+    for (std::size_t r = 0; r < kGroupRows; ++r) {
+      const std::uint8_t* row = in[j] + i + 64 * r;
+      _mm_prefetch(reinterpret_cast<const char*>(row + kPrefetchAhead), _MM_HINT_T0);
+      _mm512_store_si512(unkeyed + 64 * (kGroupRows * j + r), look(t, _mm512_loadu_si512(row)));
+    }
+  }
+}
+
 // The whole groups of rows of inv_data from position i on, i advanced past
-// them.
-template <std::size_t N, class Row>
+// them, written by Row.
+template <std::size_t N, class Row = FullRow>
 MIRELON_VBMI inline void inv_whole_groups(const Table64& a, const std::uint8_t* const* tab,
                                           const std::uint8_t* const* in,
                                           std::uint8_t* const* dst, std::size_t& i,
                                           std::size_t end) {
   alignas(64) std::uint8_t unkeyed[N * kGroupRows * 64];
   for (; i + 64 * kGroupRows <= end; i += 64 * kGroupRows) {
-    for (std::size_t j = 0; j < N; ++j) {
-      const Table64 t = load_table(tab[j]);
-      for (std::size_t r = 0; r < kGroupRows; ++r) {
-        const std::uint8_t* row = in[j] + i + 64 * r;
-        _mm_prefetch(reinterpret_cast<const char*>(row + kPrefetchAhead), _MM_HINT_T0);
-        _mm512_store_si512(unkeyed + 64 * (kGroupRows * j + r), look(t, _mm512_loadu_si512(row)));
-      }
-    }
+    unkey_group<N>(tab, in, i, unkeyed);
     for (std::size_t r = 0; r < kGroupRows; ++r)
       inv_chain(a, dst, N, i + 64 * r, Row{}, GroupRows{unkeyed + 64 * r});
   }
 }
 
+// Streaming stores take whole 64-byte aligned lines, and results are often
+// misaligned unlike one another (reused memory from the host's heap is
+// misaligned four ways), so no one grid of rows suits them all. Each group
+// is restored into a buffer, and every party's lines go out on that party's
+// own alignment: each line is the end of one restored row and the start of
+// the next, joined by one byte permute. The rows are loaded from the buffer
+// exactly as they were stored, so the loads never wait for the streaming
+// stores queued before them to reach memory.
+template <std::size_t N>
+MIRELON_VBMI inline void inv_streamed_groups(const Table64& a, const std::uint8_t* const* tab,
+                                             const std::uint8_t* const* in,
+                                             std::uint8_t* const* dst, std::size_t& i,
+                                             std::size_t end) {
+  constexpr std::size_t kGroupBytes = 64 * kGroupRows;
+  if (i + kGroupBytes > end) return;
+  alignas(64) std::uint8_t unkeyed[N * kGroupBytes];
+  alignas(64) std::uint8_t restored[N * kGroupBytes];
+  alignas(64) std::uint8_t last_row[N * 64];  // each party's row before the group
+  std::uint8_t* rows[N];
+  std::size_t skip[N];  // bytes of the party's first row before its first whole line
+  for (std::size_t j = 0; j < N; ++j) {
+    rows[j] = restored + kGroupBytes * j;
+    skip[j] = (64 - reinterpret_cast<std::uintptr_t>(dst[j] + i) % 64) % 64;
+  }
+  const __m512i lane = _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49,
+                                       48, 47, 46, 45, 44, 43, 42, 41, 40, 39, 38, 37, 36, 35, 34,
+                                       33, 32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19,
+                                       18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2,
+                                       1, 0);
+  for (bool first = true; i + kGroupBytes <= end; i += kGroupBytes, first = false) {
+    unkey_group<N>(tab, in, i, unkeyed);
+    for (std::size_t r = 0; r < kGroupRows; ++r)
+      inv_chain(a, rows, N, 64 * r, FullRow{}, GroupRows{unkeyed + 64 * r});
+    for (std::size_t j = 0; j < N; ++j) {
+      const std::size_t h = skip[j];
+      std::uint8_t* to = dst[j] + i;
+      const __m512i join = _mm512_add_epi8(lane, _mm512_set1_epi8(static_cast<char>(h)));
+      __m512i before = first ? _mm512_setzero_si512() : _mm512_load_si512(last_row + 64 * j);
+      for (std::size_t r = 0; r < kGroupRows; ++r) {
+        const __m512i row = _mm512_load_si512(rows[j] + 64 * r);
+        if (h == 0)
+          _mm512_stream_si512(reinterpret_cast<__m512i*>(to + 64 * r), row);
+        else if (first && r == 0)  // the first bytes finish a line begun before
+          _mm512_mask_storeu_epi8(to, (__mmask64{1} << h) - 1, row);
+        else
+          _mm512_stream_si512(reinterpret_cast<__m512i*>(to + 64 * r - 64 + h),
+                              _mm512_permutex2var_epi8(before, join, row));
+        before = row;
+      }
+      _mm512_store_si512(last_row + 64 * j, before);
+    }
+  }
+  // The last row's bytes after its party's last whole line begin a line
+  // that the rows after the groups finish.
+  for (std::size_t j = 0; j < N; ++j)
+    if (skip[j] > 0)
+      _mm512_mask_storeu_epi8(dst[j] + i - 64, ~((__mmask64{1} << skip[j]) - 1),
+                              _mm512_load_si512(last_row + 64 * j));
+}
+
 // The whole rows of inv_data from position i on, i advanced past them.
-template <std::size_t N, class Row>
+template <std::size_t N>
 MIRELON_VBMI inline void inv_whole_rows(const Table64& a, const std::uint8_t* const* tab,
                                         const std::uint8_t* const* in, std::uint8_t* const* dst,
                                         std::size_t& i, std::size_t end, RegisterRows<N>& w) {
-  inv_whole_groups<N, Row>(a, tab, in, dst, i, end);
   for (; i + 64 <= end; i += 64) {
     if constexpr (N > 4)
       for (std::size_t j = 0; j < N; ++j)
         _mm_prefetch(reinterpret_cast<const char*>(in[j] + i + kPrefetchAhead), _MM_HINT_T0);
-    inv_row(a, tab, in, dst, N, i, Row{}, w);
+    inv_row(a, tab, in, dst, N, i, FullRow{}, w);
   }
 }
 
 template <std::size_t N>
 MIRELON_VBMI void inv_fixed(const std::uint8_t* a_bytes, std::span<const Bytes> tables,
                             std::span<const ByteView> mapped, std::size_t begin, std::size_t end,
-                            std::span<const std::span<std::uint8_t>> out, bool stream) {
+                            std::span<const std::span<std::uint8_t>> out, InvStores stores) {
   const Table64 a = load_table(a_bytes);
   const std::uint8_t* tab[N];
   const std::uint8_t* in[N];
@@ -236,11 +302,9 @@ MIRELON_VBMI void inv_fixed(const std::uint8_t* a_bytes, std::span<const Bytes> 
   }
   RegisterRows<N> w;
   std::size_t i = begin;
-  if (stream) {
-    // Streaming stores take 64-byte aligned rows. Fresh results of one size
-    // are all misaligned alike, reused ones by multiples of 16 bytes: one
-    // partial row first aligns the rows of the outputs most often misaligned
-    // alike.
+  if (stores == InvStores::streamed_aligned) {
+    // Fresh results of one size are all misaligned alike: one partial row
+    // first aligns the rows of the results most often misaligned alike.
     std::array<std::size_t, 64> alike{};
     for (std::size_t j = 0; j < N; ++j) ++alike[reinterpret_cast<std::uintptr_t>(dst[j] + i) % 64];
     const auto skew = static_cast<std::size_t>(
@@ -248,17 +312,20 @@ MIRELON_VBMI void inv_fixed(const std::uint8_t* a_bytes, std::span<const Bytes> 
     const std::size_t head = std::min(end - i, (64 - skew) % 64);
     if (head > 0) inv_row(a, tab, in, dst, N, i, PartialRow{(__mmask64{1} << head) - 1}, w);
     i += head;
-    inv_whole_rows<N, StreamRow>(a, tab, in, dst, i, end, w);
-    _mm_sfence();  // the streamed rows are visible before the call returns
+    inv_whole_groups<N, StreamRow>(a, tab, in, dst, i, end);
+  } else if (stores == InvStores::streamed_joined) {
+    inv_streamed_groups<N>(a, tab, in, dst, i, end);
   }
-  inv_whole_rows<N, FullRow>(a, tab, in, dst, i, end, w);
+  if (stores != InvStores::cached) _mm_sfence();  // streamed lines are visible on return
+  inv_whole_groups<N>(a, tab, in, dst, i, end);
+  inv_whole_rows<N>(a, tab, in, dst, i, end, w);
   if (i < end) inv_row(a, tab, in, dst, N, i, PartialRow{(__mmask64{1} << (end - i)) - 1}, w);
 }
 
 // Any number of parties for inv_data.
 MIRELON_VBMI void inv_any(const std::uint8_t* a_bytes, std::span<const Bytes> tables,
                           std::span<const ByteView> mapped, std::size_t begin, std::size_t end,
-                          std::span<const std::span<std::uint8_t>> out, bool /*stream*/) {
+                          std::span<const std::span<std::uint8_t>> out, InvStores) {
   const Table64 a = load_table(a_bytes);
   const std::size_t n = mapped.size();
   std::vector<const std::uint8_t*> tab, in;
@@ -298,7 +365,8 @@ constexpr std::size_t kFixedMax = 16;
 using MapFn = void (*)(const std::uint8_t*, const std::uint8_t*, std::uint64_t,
                        std::span<const ByteView>, std::size_t, std::size_t, std::uint8_t*);
 using InvFn = void (*)(const std::uint8_t*, std::span<const Bytes>, std::span<const ByteView>,
-                       std::size_t, std::size_t, std::span<const std::span<std::uint8_t>>, bool);
+                       std::size_t, std::size_t, std::span<const std::span<std::uint8_t>>,
+                       InvStores);
 
 // Entry k serves k + 2 parties.
 template <std::size_t... K>
@@ -354,10 +422,10 @@ bool map_positions_wide(const std::uint8_t* a, const std::uint8_t* b, std::uint6
 
 bool inv_positions_wide(const std::uint8_t* a, std::span<const Bytes> tables,
                          std::span<const ByteView> mapped, std::size_t begin, std::size_t end,
-                         std::span<const std::span<std::uint8_t>> out, bool stream) {
+                         std::span<const std::span<std::uint8_t>> out, InvStores stores) {
   if (!vbmi_available()) return false;
   const InvFn fn = mapped.size() <= kFixedMax ? kInvByCount[mapped.size() - 2] : inv_any;
-  fn(a, tables, mapped, begin, end, out, stream);
+  fn(a, tables, mapped, begin, end, out, stores);
   return true;
 }
 
@@ -375,7 +443,8 @@ bool map_positions_wide(const std::uint8_t*, const std::uint8_t*, std::uint64_t,
   return false;
 }
 bool inv_positions_wide(const std::uint8_t*, std::span<const Bytes>, std::span<const ByteView>,
-                         std::size_t, std::size_t, std::span<const std::span<std::uint8_t>>, bool) {
+                         std::size_t, std::size_t, std::span<const std::span<std::uint8_t>>,
+                         InvStores) {
   return false;
 }
 
