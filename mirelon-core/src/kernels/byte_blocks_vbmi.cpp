@@ -185,11 +185,12 @@ struct GroupRows {
   }
 };
 
-// Unkeys rows [i, i + 64 kGroupRows) of every party into `unkeyed`.
-template <std::size_t N>
-MIRELON_VBMI inline void unkey_group(const std::uint8_t* const* tab, const std::uint8_t* const* in,
-                                     std::size_t i, std::uint8_t* unkeyed) {
-  for (std::size_t j = 0; j < N; ++j) {
+// Unkeys rows [i, i + 64 kGroupRows) of each of n parties into `unkeyed`
+// (64-byte aligned). Inlined with a constant n, the loop unrolls.
+MIRELON_VBMI inline void unkey_group(std::size_t n, const std::uint8_t* const* tab,
+                                     const std::uint8_t* const* in, std::size_t i,
+                                     std::uint8_t* unkeyed) {
+  for (std::size_t j = 0; j < n; ++j) {
     const Table64 t = load_table(tab[j]);
     for (std::size_t r = 0; r < kGroupRows; ++r) {
       const std::uint8_t* row = in[j] + i + 64 * r;
@@ -208,7 +209,7 @@ MIRELON_VBMI inline void inv_whole_groups(const Table64& a, const std::uint8_t* 
                                           std::size_t end) {
   alignas(64) std::uint8_t unkeyed[N * kGroupRows * 64];
   for (; i + 64 * kGroupRows <= end; i += 64 * kGroupRows) {
-    unkey_group<N>(tab, in, i, unkeyed);
+    unkey_group(N, tab, in, i, unkeyed);
     for (std::size_t r = 0; r < kGroupRows; ++r)
       inv_chain(a, dst, N, i + 64 * r, Row{}, GroupRows{unkeyed + 64 * r});
   }
@@ -244,7 +245,7 @@ MIRELON_VBMI inline void inv_streamed_groups(const Table64& a, const std::uint8_
                                        18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2,
                                        1, 0);
   for (bool first = true; i + kGroupBytes <= end; i += kGroupBytes, first = false) {
-    unkey_group<N>(tab, in, i, unkeyed);
+    unkey_group(N, tab, in, i, unkeyed);
     for (std::size_t r = 0; r < kGroupRows; ++r)
       inv_chain(a, rows, N, 64 * r, FullRow{}, GroupRows{unkeyed + 64 * r});
     for (std::size_t j = 0; j < N; ++j) {
@@ -335,9 +336,20 @@ MIRELON_VBMI void inv_any(const std::uint8_t* a_bytes, std::span<const Bytes> ta
     in.push_back(mapped[j].data());
     dst.push_back(out[j].data());
   }
+  struct alignas(64) Line {
+    std::uint8_t bytes[64];
+  };
+  std::vector<Line> unkeyed(n * kGroupRows);
+  auto* const unkeyed_bytes = reinterpret_cast<std::uint8_t*>(unkeyed.data());
+  std::size_t i = begin;
+  for (; i + 64 * kGroupRows <= end; i += 64 * kGroupRows) {
+    unkey_group(n, tab.data(), in.data(), i, unkeyed_bytes);
+    for (std::size_t r = 0; r < kGroupRows; ++r)
+      inv_chain(a, dst.data(), n, i + 64 * r, FullRow{}, GroupRows{unkeyed_bytes + 64 * r});
+  }
   std::vector<std::uint8_t> bytes(64 * n);
   MemoryRows w{bytes.data()};
-  for (std::size_t i = begin; i < end; i += 64) {
+  for (; i < end; i += 64) {
     const std::size_t left = end - i;
     const PartialRow row{left >= 64 ? ~__mmask64{0} : (__mmask64{1} << left) - 1};
     inv_row(a, tab.data(), in.data(), dst.data(), n, i, row, w);
