@@ -200,20 +200,28 @@ MIRELON_VBMI inline void unkey_group(std::size_t n, const std::uint8_t* const* t
   }
 }
 
-// The whole groups of rows of inv_data from position i on, i advanced past
-// them, written by Row.
-template <std::size_t N, class Row = FullRow>
-MIRELON_VBMI inline void inv_whole_groups(const Table64& a, const std::uint8_t* const* tab,
+// The whole groups of rows of inv_data for n parties from position i on, i
+// advanced past them, written by Row; `unkeyed` holds a group (64-byte
+// aligned).
+template <class Row = FullRow>
+MIRELON_VBMI inline void inv_whole_groups(const Table64& a, std::size_t n,
+                                          const std::uint8_t* const* tab,
                                           const std::uint8_t* const* in,
                                           std::uint8_t* const* dst, std::size_t& i,
-                                          std::size_t end) {
-  alignas(64) std::uint8_t unkeyed[N * kGroupRows * 64];
+                                          std::size_t end, std::uint8_t* unkeyed) {
   for (; i + 64 * kGroupRows <= end; i += 64 * kGroupRows) {
-    unkey_group(N, tab, in, i, unkeyed);
+    unkey_group(n, tab, in, i, unkeyed);
     for (std::size_t r = 0; r < kGroupRows; ++r)
-      inv_chain(a, dst, N, i + 64 * r, Row{}, GroupRows{unkeyed + 64 * r});
+      inv_chain(a, dst, n, i + 64 * r, Row{}, GroupRows{unkeyed + 64 * r});
   }
 }
+
+// The lane numbers 0..63, for byte permutes.
+constexpr std::array<std::uint8_t, 64> kLanes = [] {
+  std::array<std::uint8_t, 64> lanes{};
+  for (std::size_t l = 0; l < lanes.size(); ++l) lanes[l] = static_cast<std::uint8_t>(l);
+  return lanes;
+}();
 
 // Streaming stores take whole 64-byte aligned lines, and results are often
 // misaligned unlike one another (reused memory from the host's heap is
@@ -227,10 +235,9 @@ template <std::size_t N>
 MIRELON_VBMI inline void inv_streamed_groups(const Table64& a, const std::uint8_t* const* tab,
                                              const std::uint8_t* const* in,
                                              std::uint8_t* const* dst, std::size_t& i,
-                                             std::size_t end) {
+                                             std::size_t end, std::uint8_t* unkeyed) {
   constexpr std::size_t kGroupBytes = 64 * kGroupRows;
   if (i + kGroupBytes > end) return;
-  alignas(64) std::uint8_t unkeyed[N * kGroupBytes];
   alignas(64) std::uint8_t restored[N * kGroupBytes];
   alignas(64) std::uint8_t last_row[N * 64];  // each party's row before the group
   std::uint8_t* rows[N];
@@ -239,11 +246,7 @@ MIRELON_VBMI inline void inv_streamed_groups(const Table64& a, const std::uint8_
     rows[j] = restored + kGroupBytes * j;
     skip[j] = (64 - reinterpret_cast<std::uintptr_t>(dst[j] + i) % 64) % 64;
   }
-  const __m512i lane = _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49,
-                                       48, 47, 46, 45, 44, 43, 42, 41, 40, 39, 38, 37, 36, 35, 34,
-                                       33, 32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19,
-                                       18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2,
-                                       1, 0);
+  const __m512i lane = _mm512_loadu_si512(kLanes.data());
   for (bool first = true; i + kGroupBytes <= end; i += kGroupBytes, first = false) {
     unkey_group(N, tab, in, i, unkeyed);
     for (std::size_t r = 0; r < kGroupRows; ++r)
@@ -302,6 +305,7 @@ MIRELON_VBMI void inv_fixed(const std::uint8_t* a_bytes, std::span<const Bytes> 
     dst[j] = out[j].data();
   }
   RegisterRows<N> w;
+  alignas(64) std::uint8_t unkeyed[N * kGroupRows * 64];
   std::size_t i = begin;
   if (stores == InvStores::streamed_aligned) {
     // Fresh results of one size are all misaligned alike: one partial row
@@ -313,12 +317,12 @@ MIRELON_VBMI void inv_fixed(const std::uint8_t* a_bytes, std::span<const Bytes> 
     const std::size_t head = std::min(end - i, (64 - skew) % 64);
     if (head > 0) inv_row(a, tab, in, dst, N, i, PartialRow{(__mmask64{1} << head) - 1}, w);
     i += head;
-    inv_whole_groups<N, StreamRow>(a, tab, in, dst, i, end);
+    inv_whole_groups<StreamRow>(a, N, tab, in, dst, i, end, unkeyed);
   } else if (stores == InvStores::streamed_joined) {
-    inv_streamed_groups<N>(a, tab, in, dst, i, end);
+    inv_streamed_groups<N>(a, tab, in, dst, i, end, unkeyed);
   }
   if (stores != InvStores::cached) _mm_sfence();  // streamed lines are visible on return
-  inv_whole_groups<N>(a, tab, in, dst, i, end);
+  inv_whole_groups(a, N, tab, in, dst, i, end, unkeyed);
   inv_whole_rows<N>(a, tab, in, dst, i, end, w);
   if (i < end) inv_row(a, tab, in, dst, N, i, PartialRow{(__mmask64{1} << (end - i)) - 1}, w);
 }
@@ -340,13 +344,9 @@ MIRELON_VBMI void inv_any(const std::uint8_t* a_bytes, std::span<const Bytes> ta
     std::uint8_t bytes[64];
   };
   std::vector<Line> unkeyed(n * kGroupRows);
-  auto* const unkeyed_bytes = reinterpret_cast<std::uint8_t*>(unkeyed.data());
   std::size_t i = begin;
-  for (; i + 64 * kGroupRows <= end; i += 64 * kGroupRows) {
-    unkey_group(n, tab.data(), in.data(), i, unkeyed_bytes);
-    for (std::size_t r = 0; r < kGroupRows; ++r)
-      inv_chain(a, dst.data(), n, i + 64 * r, FullRow{}, GroupRows{unkeyed_bytes + 64 * r});
-  }
+  inv_whole_groups(a, n, tab.data(), in.data(), dst.data(), i, end,
+                   reinterpret_cast<std::uint8_t*>(unkeyed.data()));
   std::vector<std::uint8_t> bytes(64 * n);
   MemoryRows w{bytes.data()};
   for (; i < end; i += 64) {

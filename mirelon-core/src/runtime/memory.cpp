@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "mirelon/failure.hpp"
@@ -19,6 +20,14 @@ constexpr std::size_t kPopulateBelow = kPoolFaultMin;
 std::uintptr_t page_size() {
   static const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
   return page;
+}
+
+// Whether the page at `address` (page-aligned) is resident; nothing where the
+// kernel cannot tell.
+std::optional<bool> page_resident(std::uintptr_t address, std::uintptr_t page) {
+  unsigned char resident = 0;
+  if (mincore(reinterpret_cast<void*>(address), page, &resident) != 0) return std::nullopt;
+  return (resident & 1) != 0;
 }
 
 #ifdef MADV_POPULATE_WRITE
@@ -61,9 +70,7 @@ void prepare_output_pages(std::span<std::uint8_t> buffer) {
 bool is_fresh(std::span<const std::uint8_t> buffer) {
   const std::uintptr_t page = page_size();
   const auto middle = reinterpret_cast<std::uintptr_t>(buffer.data() + buffer.size() / 2);
-  unsigned char resident = 1;
-  return mincore(reinterpret_cast<void*>(middle & ~(page - 1)), page, &resident) == 0 &&
-         !(resident & 1);
+  return page_resident(middle & ~(page - 1), page) == false;
 }
 
 void fault_in(std::span<std::uint8_t> piece) {
@@ -77,9 +84,7 @@ void fault_in(std::span<std::uint8_t> piece) {
     // ends: one page from the middle tells which, so reused memory costs one
     // short call per step.
     const std::uintptr_t probe = first + (stop - first) / page / 2 * page;
-    unsigned char resident = 0;
-    if (mincore(reinterpret_cast<void*>(probe), page, &resident) != 0 || !(resident & 1))
-      populate_missing(first, stop, page);
+    if (page_resident(probe, page) != true) populate_missing(first, stop, page);
     first = stop;
   }
 #else
