@@ -341,16 +341,7 @@ def bound(row, rows, threads):
         scaled = ms / 1e3 * REFERENCE_SHA_GBPS / speed
         return scaled * (2 if row.get("cycle") else 1)
     if row["group"] == "mapping":
-        # The memory-bound kernel: read n sequences, write one (map_data) or n.
-        # Reading and writing n sequences as fast as n of them at once are
-        # read or copied in this child. map_data's one result reuses memory
-        # that is still in cache, so its write costs what one sequence's does.
-        n = row["n"]
-        read, copy = lookup(rows, "read", size), lookup(rows, "memcpy", size)
-        read_all = lookup(rows, f"read n={n}", size) or n * read
-        if row["name"].startswith("map_data"):
-            return (read_all + copy - read) / threads
-        return (lookup(rows, f"memcpy n={n}", size) or n * copy) / threads
+        return mapping_bound(row, rows, threads)
     if row["group"] == "blob":
         return lookup(rows, "copy into fresh memory", size)
     if row["group"] == "search":
@@ -370,14 +361,20 @@ def describe(seconds):
     return f"{seconds * 1e6:9.2f} us"
 
 
-def single_sequence_bound(row, rows, threads):
-    """The mapping bound made of one sequence's references times n, which
-    stay in the cache where n sequences do not: shown beside the bound."""
+def mapping_bound(row, rows, threads, whole_set=True):
+    """The memory-bound kernel: read n sequences, write one (map_data) or n.
+    Reading and writing n sequences as fast as n of them at once are read or
+    copied in this child; map_data's one result reuses memory that is still
+    in cache, so its write costs what one sequence's does. Without
+    `whole_set`, from one sequence's references times n, which stay in the
+    cache where n sequences do not (shown beside the bound)."""
     n, size = row["n"], row["size"]
     read, copy = lookup(rows, "read", size), lookup(rows, "memcpy", size)
+    read_all = whole_set and lookup(rows, f"read n={n}", size) or n * read
+    copy_all = whole_set and lookup(rows, f"memcpy n={n}", size) or n * copy
     if row["name"].startswith("map_data"):
-        return (n * read + copy - read) / threads
-    return n * copy / threads
+        return (read_all + copy - read) / threads
+    return copy_all / threads
 
 
 def report(by_threads):
@@ -392,7 +389,7 @@ def report(by_threads):
             bound_text = describe(b) if b else " " * 12
             beside = ""
             if row["group"] == "mapping":
-                single = single_sequence_bound(row, rows, threads)
+                single = mapping_bound(row, rows, threads, whole_set=False)
                 beside = f"   {describe(single)} {row['seconds'] / single:6.2f}"
             print(f"{row['name']:40} {size:>6} {threads:>7} {describe(row['seconds'])} "
                   f"{bound_text} {ratio}{beside}")
