@@ -7,8 +7,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-APT_PACKAGES=(g++ cmake ninja-build pkg-config libssl-dev libtbb-dev libexpected-dev
-              libgtest-dev libbenchmark-dev python3-venv clang-14 libclang-rt-14-dev)
+# CMake and Ninja come from requirements/tools.txt (Debian 12's CMake is too old
+# for the stable-ABI module); python3-dev gives the headers the module builds
+# against.
+APT_PACKAGES=(g++ pkg-config libssl-dev libtbb-dev libexpected-dev
+              libgtest-dev libbenchmark-dev python3-dev python3-venv clang-14 libclang-rt-14-dev)
 
 missing=()
 for package in "${APT_PACKAGES[@]}"; do
@@ -22,7 +25,8 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-PYTHON="${PYTHON:-python3}"
+# The interpreter the venvs are made from, resolved before .venv/bin joins PATH.
+PYTHON=$(command -v "${PYTHON:-python3}")
 make_venv() {  # make_venv DIR REQUIREMENTS...
   local dir=$1 requirements=(-r requirements/test.txt); shift
   for file in "$@"; do requirements+=(-r "$file"); done
@@ -32,8 +36,11 @@ make_venv() {  # make_venv DIR REQUIREMENTS...
   fi
   "$dir/bin/python" -m pip install -q --disable-pip-version-check "${requirements[@]}"
 }
-make_venv .venv requirements/numpy2.txt requirements/dev.txt requirements/package.txt
+make_venv .venv requirements/numpy2.txt requirements/dev.txt requirements/package.txt \
+  requirements/tools.txt
 make_venv .venv-numpy1 requirements/numpy1.txt
+# From here on cmake and ninja (for the wheel build too) are the pinned ones.
+export PATH="$PWD/.venv/bin:$PATH"
 
 echo "== building the wheel"
 # The wheel as built links the system's libtbb and libcrypto; it is kept in
@@ -43,7 +50,7 @@ rm -rf dist build/raw-wheel
   -w build/raw-wheel .
 # auditwheel copies the libraries it may not assume on the target into
 # mirelon_core_py.libs/ and tags the wheel with the oldest manylinux it fits.
-repair_log=$(PATH="$PWD/.venv/bin:$PATH" .venv/bin/auditwheel repair -w dist \
+repair_log=$(.venv/bin/auditwheel repair -w dist \
   build/raw-wheel/*.whl 2>&1) || { echo "$repair_log" >&2; exit 1; }
 wheel=$(echo dist/mirelon_core_py-*-manylinux_*.whl)
 for venv in .venv .venv-numpy1; do

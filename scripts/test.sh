@@ -5,6 +5,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+# Every step uses the pinned cmake and ninja of .venv (requirements/tools.txt);
+# PYTHON stays the interpreter the venvs were made from.
+export PYTHON="${PYTHON:-$(command -v python3)}"
+export PATH="$PWD/.venv/bin:$PATH"
 
 for step in scripts/test-steps/*.sh; do
   echo
