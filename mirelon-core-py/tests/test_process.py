@@ -1,14 +1,14 @@
 """Whole-process behaviour, each scenario in a fresh interpreter so that a crash,
 a hang or a capped address space ends only that scenario: results that depend
 neither on the worker count nor on the kernels (portable or wide), fork,
-running out of memory, leaks, calls from many threads, hostile arguments and
-the module's import."""
+running out of memory, leaks, calls from many threads, hostile arguments,
+the module's import, and a host's OpenSSL configuration, which changes nothing."""
 
 import json
 
 import pytest
 
-from conftest import HERE, RULES, SANITIZED
+from conftest import HERE, RULES, SANITIZED, results, valid_calls
 
 WORKERS = ["1", "4"]
 KERNELS = {"portable": "1", "wide": "0"}
@@ -209,6 +209,9 @@ def leaks():
             grown[f"{number} {name} {once()}"] = (traced, rss)
     print(json.dumps(grown or "ok"))
 
+def valid_results():  # repr, not a hashlib digest: hashlib obeys the host's OpenSSL settings
+    print(json.dumps(repr(results(valid_calls()))))
+
 def resident():
     with open("/proc/self/statm") as statm:
         return int(statm.read().split()[1]) * 4096
@@ -276,11 +279,11 @@ globals()[SCENARIO]()
 """
 
 
-def scenario(run_python, name, workers="2", kernels="wide", **settings):
+def scenario(run_python, name, workers="2", kernels="wide", env=None, **settings):
     """The last line the scenario prints, as JSON, and the child's stderr."""
     settings = dict(HERE=HERE, SCENARIO=name, RULES=RULES, RULE_VALUES=RULE_VALUES, **settings)
     code = "".join(f"{k} = {v!r}\n" for k, v in settings.items()) + CHILD
-    env = {"RAYON_NUM_THREADS": workers, "MIRELON_PORTABLE_KERNELS": KERNELS[kernels]}
+    env = {"RAYON_NUM_THREADS": workers, "MIRELON_PORTABLE_KERNELS": KERNELS[kernels], **(env or {})}
     done = run_python(code, env=env, timeout=300)
     assert done.returncode == 0, f"{name} ended with {done.returncode}: {done.stderr[-3000:]}"
     return json.loads(done.stdout.strip().splitlines()[-1]), done.stderr
@@ -289,6 +292,22 @@ def scenario(run_python, name, workers="2", kernels="wide", **settings):
 def test_results_depend_on_neither_workers_nor_kernels(run_python):
     digests = {config: scenario(run_python, "results_digest", *config)[0] for config in CONFIGS}
     assert len(set(digests.values())) == 1, digests
+
+
+# OpenSSL configurations a host may set for its other programs: properties
+# only a FIPS provider meets, no provider but the base one, a broken file.
+OPENSSL_CONFS = {
+    "fips-properties": "openssl_conf = init\n[init]\nalg_section = algs\n[algs]\ndefault_properties = fips=yes\n",
+    "base-provider-only": "openssl_conf = init\n[init]\nproviders = prov\n[prov]\nbase = base\n[base]\nactivate = 1\n",
+    "unparsable": "[init\nthis = = is not a configuration\n",
+}
+
+
+@pytest.mark.parametrize("conf", OPENSSL_CONFS.values(), ids=OPENSSL_CONFS)
+def test_results_ignore_the_hosts_openssl_configuration(conf, run_python, tmp_path):
+    (tmp_path / "openssl.cnf").write_text(conf)
+    env = {"OPENSSL_CONF": str(tmp_path / "openssl.cnf")}
+    assert scenario(run_python, "valid_results", env=env)[0] == repr(results(valid_calls()))
 
 
 # fork: children forked right after the pool has worked, and their own

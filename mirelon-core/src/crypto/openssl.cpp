@@ -2,8 +2,10 @@
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
+#include <openssl/provider.h>
 
 #include <memory>
+#include <string>
 
 #include "mirelon/failure.hpp"
 
@@ -12,10 +14,32 @@ namespace {
 
 constexpr std::size_t kBlockSize = 64;
 
-// Each algorithm is looked up once per process.
-const EVP_CIPHER* chacha20() {
-  static const EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, "ChaCha20", nullptr);
-  return cipher;
+// Every algorithm is fetched from a library context of the core's own that
+// holds OpenSSL's default provider and reads no configuration file: a host's
+// openssl.cnf or OPENSSL_CONF (FIPS-only properties, a provider list without
+// the default one, a broken file) is set for other programs and must neither
+// change nor break key derivation. The process's default context, which
+// other OpenSSL users in the process share, is never touched. The context
+// and what was fetched from it live as long as the process.
+struct Algorithms {
+  const EVP_CIPHER* chacha20 = nullptr;
+  const char* missing = nullptr;  // what could not be had, for the error text
+};
+
+const Algorithms& algorithms() {
+  static const Algorithms fetched = [] {
+    Algorithms a;
+    OSSL_LIB_CTX* context = OSSL_LIB_CTX_new();
+    if (context == nullptr) {
+      a.missing = "OpenSSL could not make a library context";
+    } else if (OSSL_PROVIDER_load(context, "default") == nullptr) {
+      a.missing = "OpenSSL's default provider could not be loaded";
+    } else if ((a.chacha20 = EVP_CIPHER_fetch(context, "ChaCha20", nullptr)) == nullptr) {
+      a.missing = "OpenSSL's default provider has no ChaCha20";
+    }
+    return a;
+  }();
+  return fetched;
 }
 
 struct CipherCtxFree {
@@ -78,14 +102,17 @@ void chacha20_keystream(SeedView key, std::uint64_t counter, std::span<std::uint
   // and a 96-bit nonce. Writing the 64-bit counter little-endian over words 12
   // and 13 with a zero stream number gives the 64-bit-counter layout; the two
   // agree for the first 2^32 blocks, far more than any caller needs.
+  const Algorithms& algs = algorithms();
+  if (algs.chacha20 == nullptr)
+    throw InternalFailure(std::string("ChaCha20 keystream unavailable: ") + algs.missing);
   std::array<std::uint8_t, 16> iv{};
   store_u64_le(iv.data(), counter);
   std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> ctx(EVP_CIPHER_CTX_new());
   std::fill(out.begin(), out.end(), std::uint8_t{0});
   int written = 0;
-  if (!ctx || !EVP_EncryptInit_ex(ctx.get(), chacha20(), nullptr, key.data(), iv.data()) ||
+  if (!ctx || !EVP_EncryptInit_ex(ctx.get(), algs.chacha20, nullptr, key.data(), iv.data()) ||
       !EVP_EncryptUpdate(ctx.get(), out.data(), &written, out.data(), static_cast<int>(out.size())))
-    throw InternalFailure("ChaCha20 keystream unavailable");
+    throw InternalFailure("ChaCha20 keystream unavailable: OpenSSL's cipher failed");
 }
 
 }  // namespace mirelon::crypto
