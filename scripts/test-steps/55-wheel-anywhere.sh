@@ -101,12 +101,18 @@ else
   "$work/venv/bin/python" smoke.py
 fi
 
-# The sdist: nothing from build trees or venvs, and every source file the
-# CMake project names is in it (configuring and generating checks that).
+# The sdist: nothing from build trees or venvs, the licence texts, and every
+# source file the CMake project names (configuring and generating checks that).
 sdist=$(echo "$root"/dist/mirelon_core_py-*.tar.gz)
 stray=$(tar tzf "$sdist" | cut -d/ -f2 | grep -E '^(build|dist|\.venv.*)$' | sort -u || true)
 [ -z "$stray" ] || { echo "the sdist holds $stray" >&2; exit 1; }
 mkdir "$work/sdist" && tar xzf "$sdist" -C "$work/sdist"
+# The licence and the bundled libraries' texts, as in the wheel.
+for licence in LICENSE $(cd "$root" && echo licenses/*.txt); do
+  [ -f "$work"/sdist/mirelon_core_py-*/"$licence" ] || { echo "the sdist lacks $licence" >&2; exit 1; }
+done
+grep -qx 'License-Expression: Apache-2.0' "$work"/sdist/mirelon_core_py-*/PKG-INFO ||
+  { echo "the sdist's PKG-INFO names no Apache-2.0 licence" >&2; exit 1; }
 cmake -S "$work"/sdist/mirelon_core_py-* -B "$work/sdist-build" -G Ninja -DMIRELON_BUILD_PYTHON=ON \
   -DPython_EXECUTABLE="$root/.venv/bin/python" >/dev/null
 files=$(tar tzf "$sdist" | grep -vc '/$')
