@@ -46,11 +46,14 @@ inline void copy_short(std::uint8_t* out, const std::uint8_t* in, std::size_t n)
   for (; i < n; ++i) out[i] = in[i];
 }
 
+// The lockstep kernels below exist only on x86-64; elsewhere every message
+// goes through OpenSSL, whose own SHA-256 uses the processor's instructions
+// where it has them (ARMv8's SHA-2 extension among them).
+#ifdef MIRELON_SHA_NI
+
 void store_digest(const ShaState& state, Digest& out) {
   for (std::size_t w = 0; w < 8; ++w) store_u32_be(out.data() + 4 * w, state[w]);
 }
-
-#ifdef MIRELON_SHA_NI
 
 alignas(16) constexpr std::uint32_t kRound[64] = {
     0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4,

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Sourced by the aarch64 scripts. Installs the cross compiler and qemu-user
+# from Debian, and unpacks Debian's arm64 packages that the cross build links
+# against and the emulated runs need (libc, libstdc++, libcrypto, libtbb,
+# Python 3.11 with its headers) into a private folder, $AARCH64_SYSROOT. The
+# arm64 packages are unpacked, not installed: installing them beside the
+# amd64 ones would force the machine's own libssl3 and systemd to the exact
+# versions of the arm64 ones.
+AARCH64_ROOT="$PWD/build/aarch64"
+AARCH64_SYSROOT="$AARCH64_ROOT/sysroot"
+
+AARCH64_HOST_PACKAGES=(g++-aarch64-linux-gnu qemu-user-static binutils)
+# What the cross build needs, then what Python 3.11 and the module need at run
+# time. Python's own optional modules whose libraries are left out (dbm,
+# readline, tkinter, nis) are not used by the tests.
+AARCH64_TARGET_PACKAGES=(
+  libc6 libgcc-s1 libstdc++6 libssl3 libssl-dev libtbb12 libtbbmalloc2 libtbbbind-2-5 libtbb-dev
+  python3.11-minimal libpython3.11-minimal libpython3.11-stdlib libpython3.11-dev
+  libexpat1 zlib1g libffi8 libbz2-1.0 liblzma5 libsqlite3-0 libuuid1 libcrypt1
+  libncursesw6 libtinfo6 libgtest-dev
+)
+# Header-only and the same for every architecture.
+AARCH64_COMMON_PACKAGES=(libexpected-dev)
+
+aarch64_prepare() {
+  local SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  local apt=($SUDO apt-get -o DPkg::Lock::Timeout=900)
+  local missing=() package
+  for package in "${AARCH64_HOST_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+      missing+=("$package")
+  done
+  local updated=""
+  if ! dpkg --print-foreign-architectures | grep -qx arm64; then
+    echo "== adding Debian's arm64 architecture (package lists only)"
+    $SUDO dpkg --add-architecture arm64
+    "${apt[@]}" update -qq; updated=1
+  fi
+  if ((${#missing[@]})); then
+    echo "== installing Debian packages: ${missing[*]}"
+    [ -n "$updated" ] || { "${apt[@]}" update -qq; updated=1; }
+    DEBIAN_FRONTEND=noninteractive "${apt[@]}" install -y -qq --no-install-recommends \
+      "${missing[@]}" >/dev/null
+  fi
+
+  # The unpacked set is named by the versions apt would fetch now, so a new
+  # Debian point release unpacks afresh.
+  local names=() versions
+  for package in "${AARCH64_TARGET_PACKAGES[@]}"; do names+=("$package:arm64"); done
+  names+=("${AARCH64_COMMON_PACKAGES[@]}")
+  versions=$(apt-cache policy "${names[@]}" | awk '/^[^ ]/ {p=$1} /Candidate:/ {print p, $2}')
+  if grep -q "(none)" <<<"$versions" || [ -z "$versions" ]; then
+    [ -n "$updated" ] || "${apt[@]}" update -qq
+    versions=$(apt-cache policy "${names[@]}" | awk '/^[^ ]/ {p=$1} /Candidate:/ {print p, $2}')
+  fi
+  if [ -f "$AARCH64_SYSROOT/.packages" ] && [ "$(cat "$AARCH64_SYSROOT/.packages")" = "$versions" ]; then
+    return 0
+  fi
+  echo "== unpacking ${#names[@]} arm64 packages into ${AARCH64_SYSROOT#"$PWD/"}"
+  rm -rf "$AARCH64_SYSROOT" "$AARCH64_ROOT/debs"
+  mkdir -p "$AARCH64_SYSROOT" "$AARCH64_ROOT/debs"
+  # As root, apt fetches as root: its own download user cannot write here.
+  local sandbox=(); [ "$(id -u)" -ne 0 ] || sandbox=(-o APT::Sandbox::User=root)
+  (cd "$AARCH64_ROOT/debs" && apt-get download -qq "${sandbox[@]}" "${names[@]}" >/dev/null)
+  local deb
+  for deb in "$AARCH64_ROOT"/debs/*.deb; do dpkg -x "$deb" "$AARCH64_SYSROOT"; done
+  echo "$versions" >"$AARCH64_SYSROOT/.packages"
+}
