@@ -9,9 +9,11 @@ cd "$(dirname "$0")/.."
 
 # CMake and Ninja come from requirements/tools.txt (Debian 12's CMake is too old
 # for the stable-ABI module); python3-dev gives the headers the module builds
-# against.
+# against; clang and libclang-rt-dev are the distribution's default clang (14
+# on Debian 12, 19 on Debian 13) and its libFuzzer, for the fuzz preset; git
+# for the test step that sets up a clone.
 APT_PACKAGES=(g++ pkg-config libssl-dev libtbb-dev libexpected-dev
-              libgtest-dev libbenchmark-dev python3-dev python3-venv clang-14 libclang-rt-14-dev)
+              libgtest-dev libbenchmark-dev python3-dev python3-venv clang libclang-rt-dev git)
 
 missing=()
 for package in "${APT_PACKAGES[@]}"; do
