@@ -7,7 +7,7 @@ set -euo pipefail
 root=$PWD
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-wheel=$(echo "$root"/dist/mirelon_core_py-*-manylinux_*.whl)
+wheel=$(echo "$root"/dist/mirelon_core_py-*-manylinux_*_x86_64.whl)
 raw_wheel=$(echo "$root"/build/raw-wheel/mirelon_core_py-*-linux_x86_64.whl)
 
 tag=$("$root/.venv/bin/auditwheel" show "$wheel" | tr '\n' ' ' |
