@@ -10,14 +10,16 @@ AARCH64_ROOT="$PWD/build/aarch64"
 AARCH64_SYSROOT="$AARCH64_ROOT/sysroot"
 
 AARCH64_HOST_PACKAGES=(g++-aarch64-linux-gnu qemu-user-static binutils)
-# What the cross build needs, then what Python 3.11 and the module need at run
-# time. Python's own optional modules whose libraries are left out (dbm,
-# readline, tkinter, nis) are not used by the tests.
+# What the cross build needs (the GoogleTest suite included), then what
+# Python 3.11 and the module need at run time. Python's own optional modules
+# whose libraries are left out (dbm, readline, tkinter, nis) are not used by
+# the tests.
 AARCH64_TARGET_PACKAGES=(
   libc6 libgcc-s1 libstdc++6 libssl3 libssl-dev libtbb12 libtbbmalloc2 libtbbbind-2-5 libtbb-dev
-  python3.11-minimal libpython3.11-minimal libpython3.11-stdlib libpython3.11-dev
+  libgtest-dev libpython3.11-dev
+  python3.11-minimal libpython3.11-minimal libpython3.11-stdlib
   libexpat1 zlib1g libffi8 libbz2-1.0 liblzma5 libsqlite3-0 libuuid1 libcrypt1
-  libncursesw6 libtinfo6 libgtest-dev
+  libncursesw6 libtinfo6
 )
 # Header-only and the same for every architecture.
 AARCH64_COMMON_PACKAGES=(libexpected-dev)
@@ -61,7 +63,11 @@ aarch64_prepare() {
   mkdir -p "$AARCH64_SYSROOT" "$AARCH64_ROOT/debs"
   # As root, apt fetches as root: its own download user cannot write here.
   local sandbox=(); [ "$(id -u)" -ne 0 ] || sandbox=(-o APT::Sandbox::User=root)
-  (cd "$AARCH64_ROOT/debs" && apt-get download -qq "${sandbox[@]}" "${names[@]}" >/dev/null)
+  # A package list older than the mirror names files it no longer has: then
+  # the lists are renewed once.
+  (cd "$AARCH64_ROOT/debs" && apt-get download -qq "${sandbox[@]}" "${names[@]}" >/dev/null) ||
+    { "${apt[@]}" update -qq &&
+      (cd "$AARCH64_ROOT/debs" && apt-get download -qq "${sandbox[@]}" "${names[@]}" >/dev/null); }
   local deb
   for deb in "$AARCH64_ROOT"/debs/*.deb; do dpkg -x "$deb" "$AARCH64_SYSROOT"; done
   echo "$versions" >"$AARCH64_SYSROOT/.packages"
