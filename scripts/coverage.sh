@@ -19,6 +19,7 @@ if ! command -v gcovr >/dev/null; then
   $SUDO apt-get install -y -qq --no-install-recommends gcovr
 fi
 [ -x "$python" ] || scripts/setup.sh
+export PATH="$root/.venv/bin:$PATH"  # the pinned cmake and ninja (requirements/tools.txt)
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DMIRELON_BUILD_TESTS=ON -DMIRELON_BUILD_PYTHON=ON -DPython_EXECUTABLE="$python" \

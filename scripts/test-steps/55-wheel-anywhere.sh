@@ -16,25 +16,7 @@ tag=$("$root/.venv/bin/auditwheel" show "$wheel" | tr '\n' ' ' |
 bundled=$("$root/.venv/bin/python" -m zipfile -l "$wheel" |
   awk '$1 ~ /^mirelon_core_py\.libs\/./ {print $1}')
 echo "$(basename "$wheel"): $(du -k "$wheel" | cut -f1) KiB, auditwheel: $tag, bundles" $bundled
-"$root/.venv/bin/python" - "$wheel" <<'EOF'
-"""Each library the wheel bundles (mirelon_core_py.libs/libNAME-HASH.so...)
-has one licence text, licenses/libNAME-*.txt, in the .dist-info, beside the
-project's LICENSE and tl-expected's; the metadata names the licence."""
-import sys, zipfile
-wheel = zipfile.ZipFile(sys.argv[1])
-names = [name for name in wheel.namelist() if not name.endswith("/")]
-texts = {n.split("/licenses/", 1)[1]: n for n in names if ".dist-info/licenses/" in n}
-metadata = wheel.read(next(n for n in names if n.endswith(".dist-info/METADATA"))).decode()
-assert "License-Expression: Apache-2.0" in metadata.splitlines(), "METADATA names no licence"
-want = {"LICENSE": "Apache License", "licenses/tl-expected-CC0.txt": "CC0 1.0 Universal"}
-for library in {n.split("/")[1].split("-")[0] for n in names if n.startswith("mirelon_core_py.libs/")}:
-    named = [text for text in texts if text.startswith(f"licenses/{library}-")]
-    assert len(named) == 1, f"{library}: licence texts {named}"
-    want[named[0]] = "Apache License"
-for text, words in want.items():
-    assert text in texts and words in wheel.read(texts[text]).decode(), f"{text}: missing or no {words!r}"
-print("licence texts in the wheel:", ", ".join(sorted(texts)))
-EOF
+"$root/.venv/bin/python" "$root/scripts/check-wheel-licences.py" "$wheel"
 
 "${PYTHON:-python3}" -m venv "$work/venv"
 "$work/venv/bin/python" -m pip install -q --disable-pip-version-check \
