@@ -45,6 +45,7 @@ tag=$(.venv/bin/auditwheel show "$wheel" | tr '\n' ' ' |
   sed -n 's/.*consistent with the following platform tag: "\([^"]*\)".*/\1/p')
 [[ $tag == manylinux_*_aarch64 ]] || { echo "auditwheel show: no manylinux aarch64 tag" >&2; exit 1; }
 bundled=$(cd "$unpacked" && echo mirelon_core_py.libs/*)
-licences=$(find "$unpacked"/mirelon_core_py-*.dist-info/licenses -type f | wc -l)
 echo "== built $(basename "$wheel"): $(du -k "$wheel" | cut -f1) KiB, readelf: $machine," \
-  "auditwheel: $tag, bundles ${bundled//mirelon_core_py.libs\//}, $licences licence files"
+  "auditwheel: $tag, bundles ${bundled//mirelon_core_py.libs\//}"
+# The bundled arm64 libraries' licence texts, as in the x86-64 wheel.
+.venv/bin/python scripts/check-wheel-licences.py "$wheel"
