@@ -28,9 +28,10 @@ aarch64_register_binfmt() {
 }
 
 # The packages of requirements/ the tests need, for the arm64 Python; and the
-# module from WHEEL, installed afresh.
-aarch64_install() {  # aarch64_install WHEEL
+# module from WHEEL, installed again whenever the wheel changed.
+aarch64_install() {  # aarch64_install WHEEL (run from the project folder)
   local wheel=$1 tag
+  [ -f "$wheel" ] || { echo "no wheel at '$wheel'" >&2; return 1; }
   local pip=(.venv/bin/python -m pip install -q --disable-pip-version-check --only-binary=:all:
              --python-version 3.11 --implementation cp --abi cp311)
   local requirements=(-r requirements/numpy2.txt -r requirements/test.txt)
@@ -45,12 +46,17 @@ aarch64_install() {  # aarch64_install WHEEL
     [ -d "$AARCH64_ROOT/site-packages/numpy" ] || { echo "NumPy's aarch64 wheel did not install" >&2; return 1; }
     touch "$AARCH64_ROOT/site-packages/.$stamp"
   fi
+  local digest
+  digest=$(sha256sum "$wheel" | cut -d' ' -f1)
+  [ "$(cat "$AARCH64_ROOT/module/.wheel" 2>/dev/null)" != "$digest" ] || return 0
   # pip matches a wheel by the platform asked for: the wheel's own.
   tag=$(basename "$wheel" .whl | awk -F- '{print $NF}' | tr . '\n' | grep aarch64 | head -1)
   rm -rf "$AARCH64_ROOT/module"
   "${pip[@]}" --no-deps --target "$AARCH64_ROOT/module" --platform "$tag" "$wheel" 2>&1 |
     grep -v "^WARNING: Location" >&2 || true
-  [ -n "$(echo "$AARCH64_ROOT"/module/mirelon_core_py*.so)" ]
+  [ -f "$(echo "$AARCH64_ROOT"/module/mirelon_core_py*.so)" ] ||
+    { echo "$wheel did not install for the arm64 Python" >&2; return 1; }
+  echo "$digest" >"$AARCH64_ROOT/module/.wheel"
 }
 
 # Runs the arm64 Python. qemu finds the arm64 loader and libraries under
