@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-APT_PACKAGES=(g++ cmake ninja-build pkg-config libssl-dev libtbb-dev libexpected-dev
+APT_PACKAGES=(g++ cmake ninja-build pkg-config libssl-dev libtbb-dev libexpected-dev graphviz
               libgtest-dev libbenchmark-dev python3-venv clang-14 libclang-rt-14-dev)
 
 missing=()
@@ -32,7 +32,8 @@ make_venv() {  # make_venv DIR REQUIREMENTS...
   fi
   "$dir/bin/python" -m pip install -q --disable-pip-version-check "${requirements[@]}"
 }
-make_venv .venv requirements/numpy2.txt requirements/dev.txt requirements/package.txt
+make_venv .venv requirements/numpy2.txt requirements/dev.txt requirements/package.txt \
+  requirements/docs.txt
 make_venv .venv-numpy1 requirements/numpy1.txt
 
 echo "== building the wheel"
