@@ -51,15 +51,15 @@ def plot_throughput(text: str) -> str:
     import matplotlib.pyplot as plt
 
     # Identical input gives an identical file: no date, fixed element ids.
-    plt.rcParams.update({"svg.hashsalt": "throughput", "svg.fonttype": "none"})
+    plt.rcParams.update({"svg.hashsalt": "throughput", "svg.fonttype": "none", "font.size": 12})
     rows = list(csv.DictReader(io.StringIO(text)))
     workers = sorted({int(row["workers"]) for row in rows})
     functions = list(dict.fromkeys(row["function"] for row in rows))
-    figure, axes = plt.subplots(1, len(workers), figsize=(9, 4.2), sharey=True)
+    figure, axes = plt.subplots(1, len(workers), figsize=(9, 4.8), sharey=True)
     for panel, count in zip(axes, workers):
         for function in functions:
             points = sorted(
-                (float(row["mib"]), float(row["mib"]) * 1.048576 / (float(row["ms"]) / 1e3))
+                (float(row["mib"]), float(row["mib"]) * 1.048576e-3 / (float(row["ms"]) / 1e3))
                 for row in rows
                 if row["function"] == function and int(row["workers"]) == count
             )
@@ -67,13 +67,16 @@ def plot_throughput(text: str) -> str:
             panel.plot(sizes, rates, marker="o", label=function)
         panel.set_xscale("log", base=2)
         panel.set_yscale("log")
+        ticks = [0.1, 0.3, 1, 3, 10, 30]
+        panel.set_yticks(ticks, [f"{t:g}" for t in ticks])
+        panel.minorticks_off()
         panel.set_xticks([1, 16, 64], ["1 MiB", "16 MiB", "64 MiB"])
         panel.set_title(f"{count} worker{'s' if count > 1 else ''}")
-        panel.set_xlabel("data per party or packet size")
-        panel.grid(True, which="both", alpha=0.3)
-    axes[0].set_ylabel("throughput, MB/s (log scale)")
+        panel.set_xlabel("packet, or data per party")
+        panel.grid(True, alpha=0.3)
+    axes[0].set_ylabel("GB/s (log scale)")
     handles, labels = axes[0].get_legend_handles_labels()
-    figure.legend(handles, labels, loc="lower center", ncol=3, frameon=False)
+    figure.legend(handles, labels, loc="lower center", ncol=2, frameon=False)
     figure.tight_layout(rect=(0, 0.2, 1, 1))
     out = io.StringIO()
     figure.savefig(out, format="svg", metadata={"Date": None})
