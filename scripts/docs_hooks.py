@@ -1,4 +1,5 @@
-"""Build-time pictures of the documentation site (mkdocs hooks, see mkdocs.yml).
+"""Build-time pictures and search index of the documentation site (mkdocs
+hooks, see mkdocs.yml).
 
 Pictures are made from sources kept in docs/, never committed as binaries:
 every docs/diagrams/NAME.dot becomes diagrams/NAME.svg through Graphviz's
@@ -30,6 +31,15 @@ def on_files(files, config):
         svg = plot_throughput(data.read_text(encoding="utf-8"))
         files.append(File.generated(config, data.with_suffix(".svg").name, content=svg))
     return files
+
+
+def on_post_build(config):
+    """The search index as a script as well: a page opened from a file may load
+    a script but not fetch a JSON file, and the theme loads this one there."""
+    index = pathlib.Path(config["site_dir"]) / "search" / "search_index.json"
+    if index.exists():
+        script = "var __index = " + index.read_text(encoding="utf-8")
+        index.with_suffix(".js").write_text(script, encoding="utf-8")
 
 
 def render_dot(source: pathlib.Path) -> str:
