@@ -1,7 +1,7 @@
 """The documentation's examples run against the installed module.
 
-Every ```python block of docs/ runs, in page order with one namespace per
-page: a block that starts with `>>>` as a doctest (its printed results and
+Every ```python block of docs/ and of the README runs, in page order with one
+namespace per page: a block that starts with `>>>` as a doctest (its printed results and
 exception texts must match), any other block as plain code. Every message in
 a page's table of errors must also appear in that page's examples, so that no
 documented text goes unchecked. The type stubs' docstrings, which editors
@@ -18,7 +18,7 @@ import mirelon_core_py
 
 DOCS = pathlib.Path(__file__).resolve().parents[2] / "docs"
 STUBS = pathlib.Path(__file__).resolve().parents[1] / "stubs/mirelon_core_py-stubs/__init__.pyi"
-PAGES = sorted(DOCS.rglob("*.md"))
+PAGES = sorted(DOCS.rglob("*.md")) + [DOCS.parent / "README.md"]  # as on the package index
 BLOCK = re.compile(r"^```python\n(.*?)^```$", re.M | re.S)
 
 
@@ -32,7 +32,7 @@ def run_page(page):
     runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
     outputs = []
     for number, code in enumerate(blocks(page), 1):
-        name = f"{page.relative_to(DOCS)} block {number}"
+        name = f"{page.relative_to(DOCS.parent)} block {number}"
         if code.lstrip().startswith(">>>"):
             test = parser.get_doctest(code, namespace, name, str(page), 0)
             failures_before = runner.failures
@@ -45,7 +45,7 @@ def run_page(page):
     return "".join(outputs)
 
 
-@pytest.mark.parametrize("page", PAGES, ids=[str(p.relative_to(DOCS)) for p in PAGES])
+@pytest.mark.parametrize("page", PAGES, ids=[str(p.relative_to(DOCS.parent)) for p in PAGES])
 def test_examples_run_and_documented_errors_are_shown(page):
     outputs = run_page(page)
     for message in documented_errors(page):
