@@ -1,8 +1,8 @@
 """The documentation's examples run against the installed module.
 
 Every ```python block of docs/ and of the README runs, in page order with one
-namespace per page: a block that starts with `>>>` as a doctest (its printed results and
-exception texts must match), any other block as plain code. Every message in
+namespace per page: a block that starts with `>>>` as a doctest (its printed
+results and exception texts must match), any other block as plain code. Every message in
 a page's table of errors must also appear in that page's examples, so that no
 documented text goes unchecked. The type stubs' docstrings, which editors
 show on hover, must name what the reference pages name."""
