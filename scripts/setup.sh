@@ -11,9 +11,10 @@ cd "$(dirname "$0")/.."
 # for the stable-ABI module); python3-dev gives the headers the module builds
 # against; clang and libclang-rt-dev are the distribution's default clang (14
 # on Debian 12, 19 on Debian 13) and its libFuzzer, for the fuzz preset; git
-# for the test step that sets up a clone.
+# for the test step that sets up a clone; graphviz draws the documentation
+# site's pictures.
 APT_PACKAGES=(g++ pkg-config libssl-dev libtbb-dev libexpected-dev
-              libgtest-dev libbenchmark-dev python3-dev python3-venv clang libclang-rt-dev git)
+              libgtest-dev libbenchmark-dev python3-dev python3-venv clang libclang-rt-dev git graphviz)
 
 missing=()
 for package in "${APT_PACKAGES[@]}"; do
@@ -39,7 +40,7 @@ make_venv() {  # make_venv DIR REQUIREMENTS...
   "$dir/bin/python" -m pip install -q --disable-pip-version-check "${requirements[@]}"
 }
 make_venv .venv requirements/numpy2.txt requirements/dev.txt requirements/package.txt \
-  requirements/tools.txt
+  requirements/tools.txt requirements/docs.txt
 # NumPy 1 has no release for Python 3.13 or later (Debian 13's python3): there
 # the NumPy 1 environment is left out and its test step says so.
 if "$PYTHON" -c 'import sys; sys.exit(sys.version_info >= (3, 13))'; then
