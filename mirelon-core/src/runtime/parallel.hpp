@@ -42,8 +42,14 @@ std::size_t pool_size_from(const char* num_threads, const char* num_cpus,
 // process where pool_lost_to_fork() holds.
 tbb::task_arena& arena();
 
-// Number of workers in the arena, the calling thread included.
+// Number of workers in the arena, the calling thread included, or the limit
+// set below if that is lower.
 std::size_t worker_count();
+
+// Lowers worker_count() to `limit` (0: no limit), so that a fuzzer can compare
+// results on one and on several workers in one process. Not to be changed
+// while a call of the core runs.
+void limit_workers(std::size_t limit);
 
 // True in a process made by fork() after the arena had started its threads.
 bool pool_lost_to_fork();
