@@ -1,8 +1,8 @@
 #pragma once
 // Runs a call of the core again on a single worker, for harnesses that check
-// that no result depends on how the work is split. The pool is made with four
+// that no result depends on how the work is split. The pool is made with two
 // workers unless RAYON_NUM_THREADS says otherwise, so that "several" holds on
-// any machine.
+// any machine (more would only crowd the processors the fuzzer shares).
 
 #include <cstdlib>
 #include <utility>
@@ -11,7 +11,7 @@
 
 namespace fuzz_support {
 
-inline void ask_for_several_workers() { setenv("RAYON_NUM_THREADS", "4", 0); }
+inline void ask_for_several_workers() { setenv("RAYON_NUM_THREADS", "2", 0); }
 
 // call() with worker_count() lowered to one.
 template <class Call>
