@@ -126,7 +126,8 @@ void check_read_back(ByteView input) {
   auto check_mode = [&](const auto& got) {
     require(got.has_value() == utf8);
     if (!got) return false;
-    require(same(bytes_of(got->mode), mode) && got->identity == identity && same(got->packet, packet));
+    require(same(bytes_of(got->mode), mode) && got->identity == identity);
+    require(same(got->packet, packet));
     require(same(got->public_key, pub));
     return true;
   };

