@@ -5,14 +5,22 @@
 //   the first field to the end of the identity field;
 // - a failure's text is not one of the four forms;
 // - the UTF-8 validator disagrees with a reference that decides maximal
-//   subparts from code-point ranges rather than from the byte table.
+//   subparts from code-point ranges rather than from the byte table;
+// - a blob written from fields the input gives does not read back as those
+//   fields, or fails other than on a mode that is not UTF-8.
 
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
+#include <vector>
 
 #include "mirelon/utils/blob.hpp"
 #include "utils/utf8.hpp"
@@ -104,6 +112,38 @@ void check_utf8(ByteView bytes) {
   }
 }
 
+bool same(ByteView a, ByteView b) { return std::equal(a.begin(), a.end(), b.begin(), b.end()); }
+
+void check_read_back(ByteView input) {
+  FuzzedDataProvider in(input.data(), input.size());
+  using Field = std::vector<std::uint8_t>;
+  const Field pub = in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange<std::size_t>(0, 300));
+  const Field priv = in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange<std::size_t>(0, 300));
+  const Field mode = in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange<std::size_t>(0, 40));
+  const std::uint64_t identity = in.ConsumeIntegral<std::uint64_t>();
+  const Field packet = in.ConsumeRemainingBytes<std::uint8_t>();
+  const bool utf8 = !mirelon::utf8::validate(mode);
+  auto check_mode = [&](const auto& got) {
+    require(got.has_value() == utf8);
+    if (!got) return false;
+    require(same(bytes_of(got->mode), mode) && got->identity == identity);
+    require(same(got->packet, packet));
+    require(same(got->public_key, pub));
+    return true;
+  };
+  const mirelon::Bytes setup = mirelon::write_blob(
+      std::array<BlobField, 4>{ByteView(pub), ByteView(packet), ByteView(mode), identity});
+  const auto s = mirelon::unpack_setup_packet(setup);
+  if (!check_mode(s)) require(std::holds_alternative<mirelon::InvalidUtf8>(s.error()));
+  const mirelon::Bytes encrypted = mirelon::write_blob(std::array<BlobField, 5>{
+      ByteView(pub), ByteView(priv), ByteView(packet), ByteView(mode), identity});
+  const auto e = mirelon::unpack_encrypted_packet(encrypted);
+  if (check_mode(e))
+    require(same(e->private_key, priv));
+  else
+    require(std::holds_alternative<mirelon::InvalidUtf8>(e.error()));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -129,5 +169,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   check_utf8(input);
+  check_read_back(input);
   return 0;
 }

@@ -8,7 +8,8 @@
 // - an output's length differs from the packet's, or chunk size 0 does not
 //   give the plain substitution;
 // - with permutation keys, cycling back (new salt and key to old) does not
-//   restore the packet.
+//   restore the packet;
+// - the outcome on one worker differs from the outcome on several.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -21,6 +22,7 @@
 
 #include "mirelon/failure.hpp"
 #include "mirelon/involute.hpp"
+#include "one_worker.hpp"
 
 namespace {
 
@@ -49,6 +51,11 @@ bool rearranged(Bytes a, Bytes b) {
 }
 
 }  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz_support::ask_for_several_workers();
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider in(data, size);
@@ -85,6 +92,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   require(rearranged(old_key, new_key));
+  require(fuzz_support::same_outcome(out, fuzz_support::on_one_worker([&] {
+    return mirelon::cycle_packet(packet, old_salt, new_salt, old_key, new_key, c);
+  })));
   if (!out) {
     if (const auto* mismatch = std::get_if<mirelon::ChunkMismatch>(&out.error())) {
       require(c != 0 && n % c != 0 && mismatch->packet_len == n && mismatch->chunk_size == c);

@@ -7,7 +7,8 @@
 //   size 0), or applying the operation to it again does not give the input;
 // - the conditional form fails other than by the one NaN outside the order
 //   map's domain, or two test values on the same side of the range do not
-//   undo each other.
+//   undo each other;
+// - either form's outcome on one worker differs from its outcome on several.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -20,6 +21,7 @@
 
 #include "mirelon/failure.hpp"
 #include "mirelon/involute.hpp"
+#include "one_worker.hpp"
 
 namespace {
 
@@ -92,6 +94,11 @@ bool outside_domain(float f) {
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz_support::ask_for_several_workers();
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider in(data, size);
   // Mostly small chunk sizes, which divide often; now and then any value.
@@ -105,6 +112,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Bytes packet = in.ConsumeRemainingBytes<std::uint8_t>();
 
   const auto once = mirelon::involute_packet(packet, salt, c);
+  require(fuzz_support::same_outcome(once, fuzz_support::on_one_worker([&] {
+    return mirelon::involute_packet(packet, salt, c);
+  })));
   if (check_result(once, packet, c)) {
     const auto twice = mirelon::involute_packet(*once, salt, c);
     require(twice && *twice == packet);
@@ -118,6 +128,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     const auto out = mirelon::cond_involute_packet(packet, salt, c, low, high, test);
     require(!(outside_domain(test) && branch_needed));
+    require(fuzz_support::same_outcome(out, fuzz_support::on_one_worker([&] {
+      return mirelon::cond_involute_packet(packet, salt, c, low, high, test);
+    })));
     if (check_result(out, packet, c)) {
       const auto back = mirelon::cond_involute_packet(*out, salt, c, low, high, test);
       require(back && *back == packet);

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -96,11 +97,14 @@ std::string model_map(ByteView a, ByteView b, std::uint64_t p, const std::vector
 
 std::vector<ByteView> views(const std::vector<Bytes>& v) { return {v.begin(), v.end()}; }
 
-Bytes permutation(FuzzedDataProvider& in) {
+// A permutation of the byte values, drawn swap by swap from the input, or
+// (cheaper in input bytes, so that many parties fit) from a seed it gives.
+Bytes permutation(FuzzedDataProvider& in, bool seeded) {
   Bytes key(256);
   for (std::size_t i = 0; i < 256; ++i) key[i] = static_cast<std::uint8_t>(i);
+  std::mt19937_64 rng(seeded ? in.ConsumeIntegral<std::uint64_t>() : 0);
   for (std::size_t i = 255; i > 0; --i)
-    std::swap(key[i], key[in.ConsumeIntegralInRange<std::size_t>(0, i)]);
+    std::swap(key[i], key[seeded ? rng() % (i + 1) : in.ConsumeIntegralInRange<std::size_t>(0, i)]);
   return key;
 }
 
@@ -108,8 +112,8 @@ Bytes permutation(FuzzedDataProvider& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider in(data, size);
-  const std::size_t n = in.ConsumeIntegralInRange<std::size_t>(0, 6);
-  const std::size_t len = in.ConsumeIntegralInRange<std::size_t>(0, 80);
+  const std::size_t n = in.ConsumeIntegralInRange<std::size_t>(0, 17);  // up to 17 parties
+  const std::size_t len = in.ConsumeIntegralInRange<std::size_t>(0, 2000);
   const bool ragged = in.ConsumeIntegralInRange<int>(0, 15) == 0;
   Bytes pub = in.ConsumeBool() ? in.ConsumeBytes<std::uint8_t>(256)
                                : in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange<std::size_t>(0, 255));
@@ -117,8 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<Bytes> priv(n);
   bool all_permutations = pub.size() == 256;
   for (Bytes& key : priv) {
-    if (in.ConsumeIntegralInRange<int>(0, 7) != 0) {
-      key = permutation(in);
+    if (const int kind = in.ConsumeIntegralInRange<int>(0, 7); kind != 0) {
+      key = permutation(in, kind == 1);
     } else {
       key = in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange<std::size_t>(0, 256));
       all_permutations = false;
@@ -150,7 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The inverse on the mapped sequences; its structural failures on the raw
   // sequences with a fuzzer-chosen number of keys.
-  const std::size_t keys = in.ConsumeBool() ? n : in.ConsumeIntegralInRange<std::size_t>(0, 6);
+  const std::size_t keys = in.ConsumeBool() ? n : in.ConsumeIntegralInRange<std::size_t>(0, 17);
   std::vector<Bytes> some_keys(keys, pub);
   try {
     mirelon::inv_data(pub, views(some_keys), views(seqs));

@@ -139,19 +139,6 @@ def test_reader_failures(data, setup, encrypted):
     assert check(data) == (setup, encrypted or setup)
 
 
-def test_mode_validation_agrees_with_the_interpreters_decoder():
-    # Bytes mostly from the boundaries of the UTF-8 table, a third of the time
-    # after a run of ASCII, so that the validator's eight-byte ASCII steps end
-    # at every offset.
-    pool = bytes.fromhex("00417f808f909fa0bfc0c1c2dfe0e1ecedeeeff0f1f3f4f5ff")
-    rng = np.random.default_rng(12345)
-    for round in range(20000):
-        mode = b"a" * (rng.integers(20) if round % 3 == 0 else 0) + bytes(
-            rng.integers(256) if rng.integers(4) == 0 else pool[rng.integers(len(pool))]
-            for _ in range(rng.integers(12)))
-        check(frame(b"", b"", mode, le(1)))
-
-
 @pytest.mark.parametrize("huge", [2**64 - 1, 2**64 - 8, 2**64 - 16, 2**63, 2**32])
 @pytest.mark.parametrize("position", range(4))
 def test_huge_lengths_are_truncations(huge, position):

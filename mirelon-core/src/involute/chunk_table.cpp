@@ -147,21 +147,28 @@ struct TableView {
   }
 };
 
+// The view of the table for chunks of `size` bytes of the packet.
 template <class Slot, class Hash>
-bool distinct_in(ChunkTable::Slots& table, ByteView packet, std::uint64_t size) {
+TableView<Slot, Hash> view_of(const ChunkTable::Slots& table, ByteView packet,
+                              std::uint64_t size) {
   const std::uint64_t count = packet.size() / size;
   const unsigned index_bits = static_cast<unsigned>(std::bit_width(count));
   const unsigned tag_bits = 8 * sizeof(Slot) - index_bits;
   const std::uint64_t tag_mask = tag_bits == 0 ? 0 : (std::uint64_t{1} << tag_bits) - 1;
-  const TableView<Slot, Hash> view{packet.data(),
-                                   size,
-                                   static_cast<Slot*>(table.data),
-                                   kSlotsPerChunk * count,
-                                   index_bits,
-                                   index_bits >= 64 ? ~std::uint64_t{0}
-                                                    : (std::uint64_t{1} << index_bits) - 1,
-                                   tag_mask,
-                                   chunk_hash_key()};
+  return {packet.data(),
+          size,
+          static_cast<Slot*>(table.data),
+          kSlotsPerChunk * count,
+          index_bits,
+          index_bits >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << index_bits) - 1,
+          tag_mask,
+          chunk_hash_key()};
+}
+
+template <class Slot, class Hash>
+bool distinct_in(ChunkTable::Slots& table, ByteView packet, std::uint64_t size) {
+  const std::uint64_t count = packet.size() / size;
+  const TableView<Slot, Hash> view = view_of<Slot, Hash>(table, packet, size);
   const std::size_t bytes = view.capacity * sizeof(Slot);
 
   std::atomic<bool> stop{false};
@@ -197,11 +204,12 @@ bool distinct_in(ChunkTable::Slots& table, ByteView packet, std::uint64_t size) 
   return false;
 }
 
-template <class Slot>
-bool distinct_by_size(ChunkTable::Slots& table, ByteView packet, std::uint64_t size) {
-  if (size <= 8) return distinct_in<Slot, chunk_hash::Short>(table, packet, size);
-  if (size <= 16) return distinct_in<Slot, chunk_hash::Medium>(table, packet, size);
-  return distinct_in<Slot, chunk_hash::Long>(table, packet, size);
+// run.template operator()<Slot, Hash>() with the hash for chunks of `size` bytes.
+template <class Slot, class Run>
+bool by_hash(std::uint64_t size, Run&& run) {
+  if (size <= 8) return run.template operator()<Slot, chunk_hash::Short>();
+  if (size <= 16) return run.template operator()<Slot, chunk_hash::Medium>();
+  return run.template operator()<Slot, chunk_hash::Long>();
 }
 
 }  // namespace
@@ -255,10 +263,18 @@ void ChunkTable::reserve(std::uint64_t count) {
 }
 
 bool ChunkTable::distinct(ByteView packet, std::uint64_t c) {
-  const std::uint64_t count = packet.size() / c;
-  reserve(count);
-  if (wide_) return distinct_by_size<std::uint64_t>(slots_, packet, c);
-  return distinct_by_size<std::uint32_t>(slots_, packet, c);
+  reserve(packet.size() / c);
+  auto run = [&]<class Slot, class Hash>() { return distinct_in<Slot, Hash>(slots_, packet, c); };
+  return wide_ ? by_hash<std::uint64_t>(c, run) : by_hash<std::uint32_t>(c, run);
+}
+
+bool ChunkTable::insert_shared(ByteView packet, std::uint64_t c, std::uint64_t i) {
+  reserve(packet.size() / c);
+  auto run = [&]<class Slot, class Hash>() {
+    const TableView<Slot, Hash> view = view_of<Slot, Hash>(slots_, packet, c);
+    return view.template insert<true>(view.place(i));
+  };
+  return wide_ ? by_hash<std::uint64_t>(c, run) : by_hash<std::uint32_t>(c, run);
 }
 
 }  // namespace mirelon

@@ -25,6 +25,11 @@ class ChunkTable {
   // first repeat found.
   bool distinct(ByteView packet, std::uint64_t c);
 
+  // Chunk i inserted as a worker of a shared pass inserts it, for tests of
+  // concurrent insertion; false when an equal chunk is held already. The
+  // first call reserves the table and must not race with another.
+  bool insert_shared(ByteView packet, std::uint64_t c, std::uint64_t i);
+
   // The table's memory: zero wherever no chunk is held.
   struct Slots {
     Slots() = default;

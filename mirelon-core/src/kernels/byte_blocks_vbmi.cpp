@@ -239,7 +239,9 @@ MIRELON_VBMI inline void inv_streamed_groups(const Table64& a, const std::uint8_
   constexpr std::size_t kGroupBytes = 64 * kGroupRows;
   if (i + kGroupBytes > end) return;
   alignas(64) std::uint8_t restored[N * kGroupBytes];
-  alignas(64) std::uint8_t last_row[N * 64];  // each party's row before the group
+  // Each party's row before the group. Read only after a group has stored
+  // it, but zeroed (once per call) so that no path reads undefined bytes.
+  alignas(64) std::uint8_t last_row[N * 64] = {};
   std::uint8_t* rows[N];
   std::size_t skip[N];  // bytes of the party's first row before its first whole line
   for (std::size_t j = 0; j < N; ++j) {

@@ -33,6 +33,7 @@ std::size_t logical_processors() {
 }
 
 std::atomic<bool> lost_to_fork{false};
+std::atomic<std::size_t> worker_limit{0};
 
 // The arena, and the raised worker limit when one is needed. Made once and
 // never destroyed: a destructor running at exit in a forked child would reach
@@ -79,8 +80,11 @@ tbb::task_arena& arena() { return pool().arena; }
 
 std::size_t worker_count() {
   static const std::size_t count = static_cast<std::size_t>(arena().max_concurrency());
-  return count;
+  const std::size_t limit = worker_limit.load(std::memory_order_relaxed);
+  return limit != 0 && limit < count ? limit : count;
 }
+
+void limit_workers(std::size_t limit) { worker_limit.store(limit, std::memory_order_relaxed); }
 
 bool pool_lost_to_fork() { return lost_to_fork.load(std::memory_order_relaxed); }
 

@@ -15,6 +15,10 @@
 // for_ranges on threads of its own, started per call (as many as the pool's
 // size), and sort on the calling thread; it never calls into oneTBB again.
 // The results are the same, since no result depends on the split.
+//
+// A ThreadSanitizer build (MIRELON_POOL_ON_THREADS) always runs that way: the
+// system's oneTBB is not instrumented, so the sanitizer would see none of its
+// hand-offs and report every task as racing with its caller.
 
 #include <algorithm>
 #include <cstddef>
@@ -38,11 +42,26 @@ std::size_t pool_size_from(const char* num_threads, const char* num_cpus,
 // process where pool_lost_to_fork() holds.
 tbb::task_arena& arena();
 
-// Number of workers in the arena, the calling thread included.
+// Number of workers in the arena, the calling thread included, or the limit
+// set below if that is lower.
 std::size_t worker_count();
+
+// Lowers worker_count() to `limit` (0: no limit), so that a fuzzer can compare
+// results on one and on several workers in one process. Not to be changed
+// while a call of the core runs.
+void limit_workers(std::size_t limit);
 
 // True in a process made by fork() after the arena had started its threads.
 bool pool_lost_to_fork();
+
+// Whether loops run on threads started per call instead of the arena.
+inline bool on_own_threads() {
+#ifdef MIRELON_POOL_ON_THREADS
+  return true;
+#else
+  return pool_lost_to_fork();
+#endif
+}
 
 namespace detail {
 // for_ranges without oneTBB: splits [0, n) into at most worker_count() runs of
@@ -64,7 +83,7 @@ void for_ranges(std::size_t n, std::size_t grain, Body&& body) {
     body(std::size_t{0}, n);
     return;
   }
-  if (pool_lost_to_fork()) {
+  if (on_own_threads()) {
     using Target = std::remove_reference_t<Body>;
     detail::for_ranges_on_threads(
         n, grain,
@@ -91,7 +110,7 @@ void for_each_index(std::size_t n, std::size_t grain, Body&& body) {
 // Unstable parallel sort of [first, last) by `less`.
 template <class RandomIt, class Less>
 void sort(RandomIt first, RandomIt last, Less less) {
-  if (pool_lost_to_fork()) {
+  if (on_own_threads()) {
     std::sort(first, last, less);
     return;
   }

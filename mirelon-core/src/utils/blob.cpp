@@ -81,7 +81,7 @@ tl::expected<std::uint64_t, FramingError> finish(Cursor& cursor, ByteView mode) 
     return tl::unexpected(FramingError(IdentityLength{identity->size()}));
   }
   if (auto bad = utf8::validate(mode)) {
-    return tl::unexpected(FramingError(InvalidUtf8{utf8::message(*bad)}));
+    return tl::unexpected(FramingError(InvalidUtf8{bad->valid_up_to, bad->error_len}));
   }
   return load_u64_le(identity->data());
 }
@@ -142,7 +142,9 @@ std::string message(const FramingError& error) {
           [](const IdentityLength& e) {
             return "expected 8-byte identity field, found " + std::to_string(e.found) + " bytes";
           },
-          [](const InvalidUtf8& e) { return "utf-8 decoding failed: " + e.detail; },
+          [](const InvalidUtf8& e) {
+            return "utf-8 decoding failed: " + utf8::message({e.valid_up_to, e.error_len});
+          },
       },
       error);
 }

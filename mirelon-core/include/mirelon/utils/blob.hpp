@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -55,8 +56,13 @@ struct Truncated {
 struct IdentityLength {
   std::uint64_t found;
 };
+// Where the mode stops being UTF-8: the bytes before the bad sequence, and
+// the length of its maximal subpart (none when the mode ends inside a
+// sequence). Numbers rather than the text, so that the error values stay
+// trivially copyable.
 struct InvalidUtf8 {
-  std::string detail;
+  std::size_t valid_up_to;
+  std::optional<std::size_t> error_len;
 };
 using FramingError = std::variant<LengthMismatch, Truncated, IdentityLength, InvalidUtf8>;
 
