@@ -1,7 +1,5 @@
 #include "involute/chunk_table.hpp"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <atomic>
 #include <bit>
@@ -23,21 +21,10 @@ constexpr std::size_t kBatch = 16;
 // most chunk sizes that fail meet their first repeat among them, and waking
 // workers would cost more than that.
 constexpr std::uint64_t kParallelChunks = std::uint64_t{1} << 18;
-// Slots per chunk: a load of a third keeps probe runs short.
-constexpr std::uint64_t kSlotsPerChunk = 3;
-// Tables from 1 MiB up to this size come from the scratch pool, whose blocks
-// are huge pages kept warm for the next call: zeroing a warm table costs
-// less than the kernel's faulting in and clearing fresh pages, which a pass
-// touching slots at random would do for nearly every page.
-constexpr std::size_t kPooledTable = std::size_t{1} << 20;
-constexpr std::size_t kLargestPooledTable = std::size_t{64} << 20;
-// Larger tables get a mapping of their own, advised for huge pages: with
-// 4 KiB pages nearly every insertion would miss the TLB.
-constexpr std::size_t kMappedTable = kLargestPooledTable + 1;
-// Except beyond this size: a chunk size that fails after a million chunks or
-// so would fault in every huge page of such a table (for 4 GiB of 5-byte
-// chunks, 10 GB), and small pages keep that to the pages it reached.
-constexpr std::size_t kLargestHugeTable = std::size_t{1} << 30;
+// Slots per chunk: 15/8, a load of about a half. Probe runs stay short and
+// mostly within the cache line of their first slot, and at 4-byte chunks the
+// table takes 7.5 bytes a chunk: less than twice the packet.
+std::uint64_t table_capacity(std::uint64_t count) { return 2 * count - count / 8; }
 
 std::uint64_t high_product(std::uint64_t a, std::uint64_t b) {
   return static_cast<std::uint64_t>((static_cast<unsigned __int128>(a) * b) >> 64);
@@ -148,15 +135,15 @@ struct TableView {
 };
 
 template <class Slot, class Hash>
-bool distinct_in(ChunkTable::Slots& table, ByteView packet, std::uint64_t size) {
+bool distinct_in(ZeroedBuffer& table, ByteView packet, std::uint64_t size) {
   const std::uint64_t count = packet.size() / size;
   const unsigned index_bits = static_cast<unsigned>(std::bit_width(count));
   const unsigned tag_bits = 8 * sizeof(Slot) - index_bits;
   const std::uint64_t tag_mask = tag_bits == 0 ? 0 : (std::uint64_t{1} << tag_bits) - 1;
   const TableView<Slot, Hash> view{packet.data(),
                                    size,
-                                   static_cast<Slot*>(table.data),
-                                   kSlotsPerChunk * count,
+                                   reinterpret_cast<Slot*>(table.data()),
+                                   table_capacity(count),
                                    index_bits,
                                    index_bits >= 64 ? ~std::uint64_t{0}
                                                     : (std::uint64_t{1} << index_bits) - 1,
@@ -198,7 +185,7 @@ bool distinct_in(ChunkTable::Slots& table, ByteView packet, std::uint64_t size) 
 }
 
 template <class Slot>
-bool distinct_by_size(ChunkTable::Slots& table, ByteView packet, std::uint64_t size) {
+bool distinct_by_size(ZeroedBuffer& table, ByteView packet, std::uint64_t size) {
   if (size <= 8) return distinct_in<Slot, chunk_hash::Short>(table, packet, size);
   if (size <= 16) return distinct_in<Slot, chunk_hash::Medium>(table, packet, size);
   return distinct_in<Slot, chunk_hash::Long>(table, packet, size);
@@ -206,52 +193,14 @@ bool distinct_by_size(ChunkTable::Slots& table, ByteView packet, std::uint64_t s
 
 }  // namespace
 
-ChunkTable::Slots::~Slots() {
-  if (mapping != nullptr)
-    munmap(mapping, mapped_bytes);
-  else if (pooled.data() == nullptr)
-    std::free(data);
-}
-
-void ChunkTable::Slots::clear(std::size_t bytes) {
-  // Pages of a mapping handed back to the system read as zero again, and
-  // take no memory until touched.
-  std::size_t released = 0;
-  if (mapping != nullptr) {
-    released = bytes & ~(kHugePage - 1);
-    if (released != 0 && madvise(data, released, MADV_DONTNEED) != 0) released = 0;
-  }
-  std::memset(static_cast<char*>(data) + released, 0, bytes - released);
-}
-
 void ChunkTable::reserve(std::uint64_t count) {
-  if (slots_.data != nullptr) return;
+  if (slots_.data() != nullptr) return;
   // Room for every later (smaller) count too.
-  const std::uint64_t capacity = kSlotsPerChunk * count;
+  const std::uint64_t capacity = table_capacity(count);
   wide_ = count >= 0xFFFFFFFFull;
   const std::size_t width = wide_ ? 8 : 4;
-  if (capacity > (SIZE_MAX - kHugePage) / width) throw std::bad_alloc();
-  const std::size_t bytes = capacity * width;
-  if (bytes < kPooledTable) {
-    slots_.data = std::calloc(capacity, width);
-    if (slots_.data == nullptr) throw std::bad_alloc();
-    return;
-  }
-  if (bytes < kMappedTable) {
-    slots_.pooled = ScratchBlock(bytes);
-    slots_.data = slots_.pooled.data();
-    std::memset(slots_.data, 0, bytes);
-    return;
-  }
-  // Fresh anonymous memory reads as zero and costs nothing until touched.
-  const std::size_t mapped = bytes + kHugePage;
-  void* mapping = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (mapping == MAP_FAILED) throw std::bad_alloc();
-  slots_.mapping = mapping;
-  slots_.mapped_bytes = mapped;
-  const auto at = reinterpret_cast<std::uintptr_t>(mapping);
-  slots_.data = reinterpret_cast<void*>((at + kHugePage - 1) & ~(kHugePage - 1));
-  if (bytes <= kLargestHugeTable) madvise(slots_.data, bytes, MADV_HUGEPAGE);
+  if (capacity > SIZE_MAX / width) throw std::bad_alloc();
+  slots_ = ZeroedBuffer(capacity * width, ZeroedBuffer::Use::Dense);
 }
 
 bool ChunkTable::distinct(ByteView packet, std::uint64_t c) {

@@ -5,14 +5,14 @@
 // largest) chunk count, and each chunk size that finds a repeat leaves it
 // empty again, by removing only what it inserted when that was little, else
 // by clearing it (whole pages of a large table go back to the system).
-// Tables from 1 to 64 MiB are scratch-pool blocks, kept warm between calls.
+// The table is a zeroed buffer for dense use (runtime/zeroed_buffer.hpp).
 // Allocation failure throws std::bad_alloc.
 
 #include <cstddef>
 #include <cstdint>
 
 #include "mirelon/bytes.hpp"
-#include "runtime/scratch_pool.hpp"
+#include "runtime/zeroed_buffer.hpp"
 
 namespace mirelon {
 
@@ -25,25 +25,10 @@ class ChunkTable {
   // first repeat found.
   bool distinct(ByteView packet, std::uint64_t c);
 
-  // The table's memory: zero wherever no chunk is held.
-  struct Slots {
-    Slots() = default;
-    Slots(const Slots&) = delete;
-    Slots& operator=(const Slots&) = delete;
-    ~Slots();
-    // Zeroes the first `bytes`, handing whole pages of a mapping back.
-    void clear(std::size_t bytes);
-
-    void* data = nullptr;
-    ScratchBlock pooled;      // mid-sized tables: a block kept warm between calls
-    void* mapping = nullptr;  // large tables: their own mapping
-    std::size_t mapped_bytes = 0;
-  };
-
  private:
   void reserve(std::uint64_t count);
 
-  Slots slots_;
+  ZeroedBuffer slots_;
   bool wide_ = false;  // 64-bit slots (chunk counts of 2^32 - 1 and more)
 };
 
