@@ -26,7 +26,7 @@ class ChunkTable {
   bool distinct(ByteView packet, std::uint64_t c);
 
  private:
-  void reserve(std::uint64_t count);
+  void reserve(std::uint64_t count, std::uint64_t c);
 
   ZeroedBuffer slots_;
   bool wide_ = false;  // 64-bit slots (chunk counts of 2^32 - 1 and more)
