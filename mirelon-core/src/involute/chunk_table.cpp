@@ -36,6 +36,12 @@ std::uint64_t table_slots(std::uint64_t count, std::uint64_t c, std::size_t widt
   return static_cast<std::uint64_t>(std::max(least, std::min(room, most)));
 }
 
+std::uint64_t chunk_value(const std::uint8_t* p, std::uint64_t c) {
+  std::uint64_t v = 0;
+  for (std::uint64_t i = 0; i < c; ++i) v |= static_cast<std::uint64_t>(p[i]) << (8 * i);
+  return v;
+}
+
 std::uint64_t high_product(std::uint64_t a, std::uint64_t b) {
   return static_cast<std::uint64_t>((static_cast<unsigned __int128>(a) * b) >> 64);
 }
@@ -220,6 +226,28 @@ bool ChunkTable::distinct(ByteView packet, std::uint64_t c) {
   reserve(count, c);
   if (wide_) return distinct_by_size<std::uint64_t>(slots_, packet, c);
   return distinct_by_size<std::uint32_t>(slots_, packet, c);
+}
+
+bool distinct_by_bitmap(ByteView packet, std::uint64_t c) {
+  const std::uint64_t count = packet.size() / c;
+  const std::uint64_t values = std::uint64_t{1} << (8 * c);
+  if (count > values) return false;  // more chunks than values: some repeat
+  constexpr std::uint64_t kWordBits = 64;
+  const ZeroedBuffer buffer((values / kWordBits + 1) * sizeof(std::uint64_t),
+                            ZeroedBuffer::Use::Sparse);
+  std::uint64_t* const bits = reinterpret_cast<std::uint64_t*>(buffer.data());
+  constexpr std::uint64_t kAhead = 16;
+  const std::uint8_t* base = packet.data();
+  for (std::uint64_t k = 0; k < count; ++k) {
+    if (k + kAhead < count)
+      __builtin_prefetch(bits + chunk_value(base + (k + kAhead) * c, c) / kWordBits, 1);
+    const std::uint64_t v = chunk_value(base + k * c, c);
+    std::uint64_t& word = bits[v / kWordBits];
+    const std::uint64_t bit = std::uint64_t{1} << (v % kWordBits);
+    if (word & bit) return false;
+    word |= bit;
+  }
+  return true;
 }
 
 }  // namespace mirelon

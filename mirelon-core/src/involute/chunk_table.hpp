@@ -16,6 +16,11 @@
 
 namespace mirelon {
 
+// Whether the chunks of 1 to 4 bytes of a packet are pairwise distinct: one
+// bit per possible chunk value, in fresh pages touched only where a chunk
+// falls. Needs c dividing the size.
+bool distinct_by_bitmap(ByteView packet, std::uint64_t c);
+
 class ChunkTable {
  public:
   // True when the packet's size / c chunks are pairwise distinct. Needs
