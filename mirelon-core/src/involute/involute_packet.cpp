@@ -117,32 +117,46 @@ void gather(ByteView packet, const ScratchArray<Index>& source, std::size_t c, s
 template <std::size_t kSize, class Index>
 void walk_runs(std::span<std::uint8_t> data, Index* source, std::size_t c, std::size_t segment,
                const std::uint8_t* saved, std::size_t first_start, std::size_t last_start) {
-  constexpr std::size_t kLanes = 8;
-  constexpr std::uint64_t kIdle = ~std::uint64_t{0};
+  // Each lane fills place `at` from place `from`; what the next step of a
+  // lane reads was requested a whole round of the lanes before.
+  constexpr std::size_t kLanes = 16;
+  struct Lane {
+    std::uint64_t at;
+    std::uint64_t from;
+  };
   const std::size_t size = kSize != 0 ? kSize : c;
   std::uint8_t* const base = data.data();
-  std::array<std::uint64_t, kLanes> at;
+  auto request = [&](std::uint64_t from) {
+    __builtin_prefetch(base + from * size);
+    __builtin_prefetch(source + from);
+  };
+  std::array<Lane, kLanes> lanes;
   std::size_t next_start = first_start;
+  auto start_run = [&](Lane& lane) {
+    if (next_start == last_start) return false;
+    lane.at = next_start++ * segment;
+    lane.from = source[lane.at];
+    request(lane.from);
+    return true;
+  };
   std::size_t live = 0;
-  for (std::size_t l = 0; l < kLanes; ++l) {
-    at[l] = next_start < last_start ? next_start++ * segment : kIdle;
-    live += at[l] != kIdle;
-  }
+  while (live < kLanes && start_run(lanes[live])) ++live;
   while (live > 0) {
-    for (std::size_t l = 0; l < kLanes; ++l) {
-      const std::uint64_t j = at[l];
-      if (j == kIdle) continue;
-      const std::uint64_t from = source[j];
-      source[j] = static_cast<Index>(j);
-      if ((from & (segment - 1)) != 0) {
-        std::memcpy(base + j * size, base + from * size, size);
-        __builtin_prefetch(source + from);
-        at[l] = from;
+    for (std::size_t l = 0; l < live;) {
+      Lane& lane = lanes[l];
+      source[lane.at] = static_cast<Index>(lane.at);
+      if ((lane.from & (segment - 1)) == 0) {
+        std::memcpy(base + lane.at * size, saved + lane.from / segment * size, size);
+        // A finished lane takes a new run, or the last live lane's place.
+        if (!start_run(lane)) lane = lanes[--live];
+        else ++l;
         continue;
       }
-      std::memcpy(base + j * size, saved + from / segment * size, size);
-      at[l] = next_start < last_start ? next_start++ * segment : kIdle;
-      live -= at[l] == kIdle;
+      std::memcpy(base + lane.at * size, base + lane.from * size, size);
+      lane.at = lane.from;
+      lane.from = source[lane.at];
+      request(lane.from);
+      ++l;
     }
   }
 }
