@@ -200,18 +200,26 @@ void permute_in_place(std::span<std::uint8_t> data, ScratchArray<Index>& source,
 }
 
 // Puts the chunks of `packet` in crumb order into `out`, which may be the
-// packet itself; then the keys' memory holds the saved chunks.
+// packet itself; then the keys' memory holds the packet or the saved chunks.
 template <class Index>
 void place_in_crumb_order(ByteView packet, CrumbKeys keys, const KeyLayout& layout,
                           std::size_t c, bool out_faulted_in, std::span<std::uint8_t> out) {
   const std::size_t grain = std::max<std::size_t>(1, kTaskBytes / c);
   ScratchArray<Index> source = source_chunks<Index>(keys, layout, grain);
-  if (packet.data() == out.data()) {
-    const std::span<std::uint8_t> room(reinterpret_cast<std::uint8_t*>(keys.data()),
-                                       keys.size() * sizeof(std::uint64_t));
+  const std::span<std::uint8_t> room(reinterpret_cast<std::uint8_t*>(keys.data()),
+                                     keys.size() * sizeof(std::uint64_t));
+  if (packet.data() == out.data() && room.size() < packet.size())
     return permute_in_place(out, source, c, room);
+  // Chunks of 8 bytes or less fit in the keys' memory: the packet moves
+  // there first, and is gathered back from it.
+  if (packet.data() == out.data()) {
+    parallel::for_ranges(packet.size(), kTaskBytes, [&](std::size_t begin, std::size_t end) {
+      std::memcpy(room.data() + begin, packet.data() + begin, end - begin);
+    });
+    packet = ByteView(room.data(), packet.size());
+  } else {
+    keys = {};
   }
-  keys = {};
   // Short chunks are copied inline rather than through a library call.
   auto copy = [&](std::size_t begin, std::size_t end) {
     switch (c) {
