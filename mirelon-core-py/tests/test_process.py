@@ -121,7 +121,7 @@ def memory():
         "involute_packet": (packet, salt, 4),
         "cond_involute_packet": (packet, salt, 4, 0, 2**64 - 1, 0.0),
         "cycle_packet": (packet, salt, salt, key, key, 4),
-        "get_chunk_size_min": (packet, 4),
+        "get_chunk_size_min": (distinct_chunks(rng, 8 * MiB), 4),  # a table of 60 MiB
         "map_data": (key, key, 1, sequences),  # its own need is the 32 MiB result
         "inv_data": (key, [key, key, key], sequences),
         "package_blob": (packet, packet, packet, packet),
