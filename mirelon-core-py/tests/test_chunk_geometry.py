@@ -48,14 +48,14 @@ def structured_packets():
     many divisors, and distinct or repeating chunks of 1 to 3 bytes."""
     rng = np.random.default_rng(13)
     cases = []
-    for size in (5, 8, 16, 40):
+    for size in (5, 8, 12, 16, 40):
         count = (1 << 18) + 1000
         chunks = rng.integers(0, 256, (count, size), dtype=np.uint8)
         chunks[:, :4] = np.arange(count, dtype=">u4").view(np.uint8).reshape(count, 4)
         cases.append((chunks.ravel().copy(), size))
         # The last chunk repeats the first, an early one, or one that the
         # other worker takes when two share the pass.
-        chunks[-1] = chunks[{5: 7, 8: 0, 16: 7, 40: -600}[size]]
+        chunks[-1] = chunks[{5: 7, 8: 0, 12: 1000, 16: 7, 40: -600}[size]]
         cases.append((chunks.ravel(), size))
     odd = rng.integers(0, 256, 720720, dtype=np.uint8)  # 240 divisors
     cases += [(odd, 1), (odd % 2, 4), (odd % 3, 12)]

@@ -69,14 +69,21 @@ def test_involutions_match_the_model_and_restore(packet_and_c, salt, low, high, 
 
 
 # Packets of many chunks, where the histogram, crumbs, sort and copy split over
-# the pool; chunk sizes below, at and above one hash block, and a whole page.
-@pytest.mark.parametrize("c", [8, 64, 100, 200, 4096])
+# the pool; chunk sizes below, at and above one hash block, a whole page, and
+# chunks larger than what a worker faults in at a time. Cycling moves its
+# chunks in place, in runs from many starts.
+@pytest.mark.parametrize("c", [8, 64, 100, 200, 4096, (1 << 20) + 17])
 def test_large_packets_match_the_model_and_restore(c):
     rng = np.random.default_rng(c)
-    packet, salt = rng.bytes((3 << 20 if c >= 100 else 1 << 20) // c * c), rng.bytes(16)
+    size = 1 << 20 if c < 100 else 3 << 20 if c < 1 << 20 else 5 << 20
+    packet, salt = rng.bytes(size // c * c), rng.bytes(16)
     once = involute(packet, salt, c)
     assert once == model_involute(packet, salt, c)
     assert involute(once, salt, c) == packet
+    k1, k2 = perm_key(c), perm_key(c + 1)
+    moved = cycle(packet, salt, salt[::-1], k1, k2, c)
+    assert moved == model_involute(model_involute(packet, salt, c).translate(substitution(k1, k2)), salt[::-1], c)
+    assert cycle(moved, salt[::-1], salt, k2, k1, c) == packet
 
 
 def test_one_repeat_among_many_chunks_is_duplicate_crumbs():
@@ -109,6 +116,10 @@ def perm_key(seed):
     return np.random.default_rng(seed).permutation(256).astype(np.uint8).tobytes()
 
 
+def substitution(k1, k2):
+    return bytes(k2[k1.index(b)] for b in range(256))
+
+
 def cycle(packet, s1, s2, k1, k2, c):
     return outcome(m.cycle_packet, u8(packet), u8(s1), u8(s2), u8(k1), u8(k2), c)
 
@@ -121,7 +132,7 @@ def test_cycling_matches_the_model_and_cycles_back(packet_and_c, s1, s2, seed):
     moved = cycle(packet, s1, s2, k1, k2, c)
     undone = model_involute(packet, s1, c)  # undo, substitute, redo
     if isinstance(undone, bytes):
-        undone = model_involute(undone.translate(bytes(k2[k1.index(b)] for b in range(256))), s2, c)
+        undone = model_involute(undone.translate(substitution(k1, k2)), s2, c)
     assert moved == (undone.replace("Involute", "Cycle") if isinstance(undone, str) else undone)
     if isinstance(moved, bytes):
         assert cycle(moved, s2, s1, k2, k1, c) == packet

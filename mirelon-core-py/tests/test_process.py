@@ -38,7 +38,8 @@ def results_digest():
     def add(value):
         for item in value if isinstance(value, list) else [value]:
             digest.update(len(item).to_bytes(8, "little") + item)
-    for c, count, salt_len in [(16, 5000, 16), (64, 3000, 16), (100, 700, 3), (4096, 40, 90)]:
+    for c, count, salt_len in [(16, 5000, 16), (64, 3000, 16), (100, 700, 3), (4096, 40, 90),
+                               ((1 << 20) + 17, 5, 16)]:
         packet = rng.integers(0, 256, c * count, dtype=np.uint8)
         packet.reshape(count, c)[:, :4] = np.arange(count, dtype=">u4").view(np.uint8).reshape(count, 4)
         salt = rng.integers(0, 256, salt_len, dtype=np.uint8)
@@ -49,7 +50,8 @@ def results_digest():
         add(run(m.cond_involute_packet, packet, salt, c, lo, hi, 3.0))
         add(run(m.cycle_packet, packet, salt, salt[::-1].copy(), key, rng.permutation(key), c))
         add(run(m.involute_packet, np.tile(packet[:c], count), salt, c))  # duplicate crumbs
-        add(str(m.get_chunk_size(np.tile(packet[: c * 8], 64))).encode())
+        if c <= 4096:
+            add(str(m.get_chunk_size(np.tile(packet[: c * 8], 64))).encode())
     pub = rng.integers(0, 256, 256, dtype=np.uint8)
     for n, length in [(2, 4096 * 3 + 17), (3, 100_000), (16, 65 * 63)] + [(n, 333) for n in range(4, 19)]:
         keys = [rng.permutation(256).astype(np.uint8) for _ in range(n)]
@@ -119,7 +121,7 @@ def memory():
         "involute_packet": (packet, salt, 4),
         "cond_involute_packet": (packet, salt, 4, 0, 2**64 - 1, 0.0),
         "cycle_packet": (packet, salt, salt, key, key, 4),
-        "get_chunk_size_min": (packet, 4),
+        "get_chunk_size_min": (distinct_chunks(rng, 8 * MiB), 4),  # a table of 60 MiB
         "map_data": (key, key, 1, sequences),  # its own need is the 32 MiB result
         "inv_data": (key, [key, key, key], sequences),
         "package_blob": (packet, packet, packet, packet),

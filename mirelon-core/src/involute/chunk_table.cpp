@@ -1,7 +1,5 @@
 #include "involute/chunk_table.hpp"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <atomic>
 #include <bit>
@@ -23,21 +21,26 @@ constexpr std::size_t kBatch = 16;
 // most chunk sizes that fail meet their first repeat among them, and waking
 // workers would cost more than that.
 constexpr std::uint64_t kParallelChunks = std::uint64_t{1} << 18;
-// Slots per chunk: a load of a third keeps probe runs short.
+// Slots per chunk: 3, a load of a third, keeps probe runs short. The table
+// stays below twice the packet: where 3 slots a chunk would not (chunks of 4
+// and 5 bytes with 4-byte slots), it gets 15/16 of that room, a load of about
+// a half (at 4-byte chunks, 7.5 bytes a chunk, and a search about a fifth
+// slower than at a third). At least 5 slots for every 4 chunks, whatever the
+// slot width.
 constexpr std::uint64_t kSlotsPerChunk = 3;
-// Tables from 1 MiB up to this size come from the scratch pool, whose blocks
-// are huge pages kept warm for the next call: zeroing a warm table costs
-// less than the kernel's faulting in and clearing fresh pages, which a pass
-// touching slots at random would do for nearly every page.
-constexpr std::size_t kPooledTable = std::size_t{1} << 20;
-constexpr std::size_t kLargestPooledTable = std::size_t{64} << 20;
-// Larger tables get a mapping of their own, advised for huge pages: with
-// 4 KiB pages nearly every insertion would miss the TLB.
-constexpr std::size_t kMappedTable = kLargestPooledTable + 1;
-// Except beyond this size: a chunk size that fails after a million chunks or
-// so would fault in every huge page of such a table (for 4 GiB of 5-byte
-// chunks, 10 GB), and small pages keep that to the pages it reached.
-constexpr std::size_t kLargestHugeTable = std::size_t{1} << 30;
+
+std::uint64_t table_slots(std::uint64_t count, std::uint64_t c, std::size_t width) {
+  const auto room = static_cast<unsigned __int128>(count) * c * 2 * 15 / 16 / width;
+  const auto most = static_cast<unsigned __int128>(kSlotsPerChunk) * count;
+  const auto least = static_cast<unsigned __int128>(count) + count / 4 + 1;
+  return static_cast<std::uint64_t>(std::max(least, std::min(room, most)));
+}
+
+std::uint64_t chunk_value(const std::uint8_t* p, std::uint64_t c) {
+  std::uint64_t v = 0;
+  for (std::uint64_t i = 0; i < c; ++i) v |= static_cast<std::uint64_t>(p[i]) << (8 * i);
+  return v;
+}
 
 std::uint64_t high_product(std::uint64_t a, std::uint64_t b) {
   return static_cast<std::uint64_t>((static_cast<unsigned __int128>(a) * b) >> 64);
@@ -149,16 +152,17 @@ struct TableView {
 
 // The view of the table for chunks of `size` bytes of the packet.
 template <class Slot, class Hash>
-TableView<Slot, Hash> view_of(const ChunkTable::Slots& table, ByteView packet,
-                              std::uint64_t size) {
+TableView<Slot, Hash> view_of(ZeroedBuffer& table, ByteView packet, std::uint64_t size) {
   const std::uint64_t count = packet.size() / size;
   const unsigned index_bits = static_cast<unsigned>(std::bit_width(count));
   const unsigned tag_bits = 8 * sizeof(Slot) - index_bits;
   const std::uint64_t tag_mask = tag_bits == 0 ? 0 : (std::uint64_t{1} << tag_bits) - 1;
+  // A later chunk size's smaller count gets a load of a third again, as far
+  // as the table allows.
   return {packet.data(),
           size,
-          static_cast<Slot*>(table.data),
-          kSlotsPerChunk * count,
+          reinterpret_cast<Slot*>(table.data()),
+          std::min(kSlotsPerChunk * count, table.size() / sizeof(Slot)),
           index_bits,
           index_bits >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << index_bits) - 1,
           tag_mask,
@@ -166,7 +170,7 @@ TableView<Slot, Hash> view_of(const ChunkTable::Slots& table, ByteView packet,
 }
 
 template <class Slot, class Hash>
-bool distinct_in(ChunkTable::Slots& table, ByteView packet, std::uint64_t size) {
+bool distinct_in(ZeroedBuffer& table, ByteView packet, std::uint64_t size) {
   const std::uint64_t count = packet.size() / size;
   const TableView<Slot, Hash> view = view_of<Slot, Hash>(table, packet, size);
   const std::size_t bytes = view.capacity * sizeof(Slot);
@@ -214,67 +218,51 @@ bool by_hash(std::uint64_t size, Run&& run) {
 
 }  // namespace
 
-ChunkTable::Slots::~Slots() {
-  if (mapping != nullptr)
-    munmap(mapping, mapped_bytes);
-  else if (pooled.data() == nullptr)
-    std::free(data);
-}
-
-void ChunkTable::Slots::clear(std::size_t bytes) {
-  // Pages of a mapping handed back to the system read as zero again, and
-  // take no memory until touched.
-  std::size_t released = 0;
-  if (mapping != nullptr) {
-    released = bytes & ~(kHugePage - 1);
-    if (released != 0 && madvise(data, released, MADV_DONTNEED) != 0) released = 0;
-  }
-  std::memset(static_cast<char*>(data) + released, 0, bytes - released);
-}
-
-void ChunkTable::reserve(std::uint64_t count) {
-  if (slots_.data != nullptr) return;
+void ChunkTable::reserve(std::uint64_t count, std::uint64_t c) {
+  if (slots_.data() != nullptr) return;
   // Room for every later (smaller) count too.
-  const std::uint64_t capacity = kSlotsPerChunk * count;
   wide_ = count >= 0xFFFFFFFFull;
   const std::size_t width = wide_ ? 8 : 4;
-  if (capacity > (SIZE_MAX - kHugePage) / width) throw std::bad_alloc();
-  const std::size_t bytes = capacity * width;
-  if (bytes < kPooledTable) {
-    slots_.data = std::calloc(capacity, width);
-    if (slots_.data == nullptr) throw std::bad_alloc();
-    return;
-  }
-  if (bytes < kMappedTable) {
-    slots_.pooled = ScratchBlock(bytes);
-    slots_.data = slots_.pooled.data();
-    std::memset(slots_.data, 0, bytes);
-    return;
-  }
-  // Fresh anonymous memory reads as zero and costs nothing until touched.
-  const std::size_t mapped = bytes + kHugePage;
-  void* mapping = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (mapping == MAP_FAILED) throw std::bad_alloc();
-  slots_.mapping = mapping;
-  slots_.mapped_bytes = mapped;
-  const auto at = reinterpret_cast<std::uintptr_t>(mapping);
-  slots_.data = reinterpret_cast<void*>((at + kHugePage - 1) & ~(kHugePage - 1));
-  if (bytes <= kLargestHugeTable) madvise(slots_.data, bytes, MADV_HUGEPAGE);
+  const std::uint64_t slots = table_slots(count, c, width);
+  if (slots > SIZE_MAX / width) throw std::bad_alloc();
+  slots_ = ZeroedBuffer(slots * width, ZeroedBuffer::Use::Dense);
 }
 
 bool ChunkTable::distinct(ByteView packet, std::uint64_t c) {
-  reserve(packet.size() / c);
+  reserve(packet.size() / c, c);
   auto run = [&]<class Slot, class Hash>() { return distinct_in<Slot, Hash>(slots_, packet, c); };
   return wide_ ? by_hash<std::uint64_t>(c, run) : by_hash<std::uint32_t>(c, run);
 }
 
 bool ChunkTable::insert_shared(ByteView packet, std::uint64_t c, std::uint64_t i) {
-  reserve(packet.size() / c);
+  reserve(packet.size() / c, c);
   auto run = [&]<class Slot, class Hash>() {
     const TableView<Slot, Hash> view = view_of<Slot, Hash>(slots_, packet, c);
     return view.template insert<true>(view.place(i));
   };
   return wide_ ? by_hash<std::uint64_t>(c, run) : by_hash<std::uint32_t>(c, run);
+}
+
+bool distinct_by_bitmap(ByteView packet, std::uint64_t c) {
+  const std::uint64_t count = packet.size() / c;
+  const std::uint64_t values = std::uint64_t{1} << (8 * c);
+  if (count > values) return false;  // more chunks than values: some repeat
+  constexpr std::uint64_t kWordBits = 64;
+  const ZeroedBuffer buffer((values / kWordBits + 1) * sizeof(std::uint64_t),
+                            ZeroedBuffer::Use::Sparse);
+  std::uint64_t* const bits = reinterpret_cast<std::uint64_t*>(buffer.data());
+  constexpr std::uint64_t kAhead = 16;
+  const std::uint8_t* base = packet.data();
+  for (std::uint64_t k = 0; k < count; ++k) {
+    if (k + kAhead < count)
+      __builtin_prefetch(bits + chunk_value(base + (k + kAhead) * c, c) / kWordBits, 1);
+    const std::uint64_t v = chunk_value(base + k * c, c);
+    std::uint64_t& word = bits[v / kWordBits];
+    const std::uint64_t bit = std::uint64_t{1} << (v % kWordBits);
+    if (word & bit) return false;
+    word |= bit;
+  }
+  return true;
 }
 
 }  // namespace mirelon

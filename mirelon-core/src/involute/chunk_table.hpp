@@ -5,16 +5,21 @@
 // largest) chunk count, and each chunk size that finds a repeat leaves it
 // empty again, by removing only what it inserted when that was little, else
 // by clearing it (whole pages of a large table go back to the system).
-// Tables from 1 to 64 MiB are scratch-pool blocks, kept warm between calls.
+// The table is a zeroed buffer for dense use (runtime/zeroed_buffer.hpp).
 // Allocation failure throws std::bad_alloc.
 
 #include <cstddef>
 #include <cstdint>
 
 #include "mirelon/bytes.hpp"
-#include "runtime/scratch_pool.hpp"
+#include "runtime/zeroed_buffer.hpp"
 
 namespace mirelon {
+
+// Whether the chunks of 1 to 4 bytes of a packet are pairwise distinct: one
+// bit per possible chunk value, in fresh pages touched only where a chunk
+// falls. Needs c dividing the size.
+bool distinct_by_bitmap(ByteView packet, std::uint64_t c);
 
 class ChunkTable {
  public:
@@ -30,25 +35,10 @@ class ChunkTable {
   // first call reserves the table and must not race with another.
   bool insert_shared(ByteView packet, std::uint64_t c, std::uint64_t i);
 
-  // The table's memory: zero wherever no chunk is held.
-  struct Slots {
-    Slots() = default;
-    Slots(const Slots&) = delete;
-    Slots& operator=(const Slots&) = delete;
-    ~Slots();
-    // Zeroes the first `bytes`, handing whole pages of a mapping back.
-    void clear(std::size_t bytes);
-
-    void* data = nullptr;
-    ScratchBlock pooled;      // mid-sized tables: a block kept warm between calls
-    void* mapping = nullptr;  // large tables: their own mapping
-    std::size_t mapped_bytes = 0;
-  };
-
  private:
-  void reserve(std::uint64_t count);
+  void reserve(std::uint64_t count, std::uint64_t c);
 
-  Slots slots_;
+  ZeroedBuffer slots_;
   bool wide_ = false;  // 64-bit slots (chunk counts of 2^32 - 1 and more)
 };
 

@@ -39,7 +39,7 @@ ByteCounts count_bytes_on_pool(ByteView packet);
 crypto::Digest involution_seed(const ByteCounts& counts, std::uint64_t branch);
 
 // The involution under a seed computed beforehand; `out` holds packet.size()
-// bytes.
+// bytes and may be the packet itself, whose chunks are then moved in place.
 tl::expected<void, InvoluteError> involute_with_seed(ByteView packet, ByteView salt,
                                                      std::uint64_t chunk_size,
                                                      const crypto::Digest& seed,

@@ -8,7 +8,6 @@
 #include "mirelon/involute.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/parallel.hpp"
-#include "runtime/scratch_pool.hpp"
 
 namespace mirelon {
 namespace {
@@ -77,12 +76,12 @@ tl::expected<void, InvoluteError> cycle_packet_into(ByteView packet, ByteView ol
                       : involution_seed(second_counts, second_branch);
   });
 
-  ScratchBlock scratch(packet.size());
-  const std::span<std::uint8_t> middle(scratch.data(), scratch.size());
-  auto first = involute_with_seed(packet, old_salt, chunk_size, seeds[0], middle);
+  // The second involution rearranges the first one's result in place, so
+  // cycling needs no packet-sized buffer besides its result.
+  auto first = involute_with_seed(packet, old_salt, chunk_size, seeds[0], out);
   if (!first) return first;
-  substitute(middle);
-  return involute_with_seed(ByteView(middle), new_salt, chunk_size, seeds[1], out);
+  substitute(out);
+  return involute_with_seed(ByteView(out), new_salt, chunk_size, seeds[1], out);
 }
 
 tl::expected<Bytes, InvoluteError> cycle_packet(ByteView packet, ByteView old_salt,

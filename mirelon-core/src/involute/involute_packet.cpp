@@ -106,11 +106,120 @@ void gather(ByteView packet, const ScratchArray<Index>& source, std::size_t c, s
   }
 }
 
+// Moves chunk source[j] of `data` to place j for every j, in place. Every
+// cycle of the permutation is cut at the places that are multiples of the
+// segment length (the starts): the chunks at the starts are saved first, then
+// the runs from each start to the next are walked on the pool, each worker
+// walking several runs in turn so that their random reads overlap. Cycles
+// without a start are walked last, on the calling thread. The saved chunks
+// take at most 8 bytes per chunk, kept in `room` when it is large enough;
+// `source` is used up (each place is marked done by pointing at itself).
+template <std::size_t kSize, class Index>
+void walk_runs(std::span<std::uint8_t> data, Index* source, std::size_t c, std::size_t segment,
+               const std::uint8_t* saved, std::size_t first_start, std::size_t last_start) {
+  // Each lane fills place `at` from place `from`; what the next step of a
+  // lane reads was requested a whole round of the lanes before.
+  constexpr std::size_t kLanes = 16;
+  struct Lane {
+    std::uint64_t at;
+    std::uint64_t from;
+  };
+  const std::size_t size = kSize != 0 ? kSize : c;
+  std::uint8_t* const base = data.data();
+  auto request = [&](std::uint64_t from) {
+    __builtin_prefetch(base + from * size);
+    __builtin_prefetch(source + from);
+  };
+  std::array<Lane, kLanes> lanes;
+  std::size_t next_start = first_start;
+  auto start_run = [&](Lane& lane) {
+    if (next_start == last_start) return false;
+    lane.at = next_start++ * segment;
+    lane.from = source[lane.at];
+    request(lane.from);
+    return true;
+  };
+  std::size_t live = 0;
+  while (live < kLanes && start_run(lanes[live])) ++live;
+  while (live > 0) {
+    for (std::size_t l = 0; l < live;) {
+      Lane& lane = lanes[l];
+      source[lane.at] = static_cast<Index>(lane.at);
+      if ((lane.from & (segment - 1)) == 0) {
+        std::memcpy(base + lane.at * size, saved + lane.from / segment * size, size);
+        // A finished lane takes a new run, or the last live lane's place.
+        if (!start_run(lane)) lane = lanes[--live];
+        else ++l;
+        continue;
+      }
+      std::memcpy(base + lane.at * size, base + lane.from * size, size);
+      lane.at = lane.from;
+      lane.from = source[lane.at];
+      request(lane.from);
+      ++l;
+    }
+  }
+}
+
 template <class Index>
-void copy_in_crumb_order(ByteView packet, const CrumbKeys& keys, const KeyLayout& layout,
-                         std::size_t c, bool out_faulted_in, std::span<std::uint8_t> out) {
+void permute_in_place(std::span<std::uint8_t> data, ScratchArray<Index>& source, std::size_t c,
+                      std::span<std::uint8_t> room) {
+  const std::size_t k = source.size();
+  const std::size_t segment = std::bit_ceil(std::max<std::size_t>(64, c / 8));
+  const std::size_t starts = (k + segment - 1) / segment;
+  ScratchBlock own(room.size() >= starts * c ? 0 : starts * c);
+  std::uint8_t* const saved = own.data() != nullptr ? own.data() : room.data();
+  parallel::for_ranges(starts, std::max<std::size_t>(1, kTaskBytes / c),
+                       [&](std::size_t begin, std::size_t end) {
+                         for (std::size_t s = begin; s < end; ++s)
+                           std::memcpy(saved + s * c, data.data() + s * segment * c, c);
+                       });
+  auto walk = [&](std::size_t begin, std::size_t end) {
+    switch (c) {
+      case 16: return walk_runs<16>(data, source.data(), 16, segment, saved, begin, end);
+      case 32: return walk_runs<32>(data, source.data(), 32, segment, saved, begin, end);
+      case 64: return walk_runs<64>(data, source.data(), 64, segment, saved, begin, end);
+      default: return walk_runs<0>(data, source.data(), c, segment, saved, begin, end);
+    }
+  };
+  parallel::for_ranges(starts, std::max<std::size_t>(1, kTaskBytes / (segment * c)), walk);
+  std::vector<std::uint8_t> held(c);
+  for (std::size_t j = 0; j < k; ++j) {
+    if (source[j] == j) continue;
+    std::memcpy(held.data(), data.data() + j * c, c);
+    std::uint64_t at = j;
+    for (;;) {
+      const std::uint64_t from = source[at];
+      source[at] = static_cast<Index>(at);
+      if (from == j) break;
+      std::memcpy(data.data() + at * c, data.data() + from * c, c);
+      at = from;
+    }
+    std::memcpy(data.data() + at * c, held.data(), c);
+  }
+}
+
+// Puts the chunks of `packet` in crumb order into `out`, which may be the
+// packet itself; then the keys' memory holds the packet or the saved chunks.
+template <class Index>
+void place_in_crumb_order(ByteView packet, CrumbKeys keys, const KeyLayout& layout,
+                          std::size_t c, bool out_faulted_in, std::span<std::uint8_t> out) {
   const std::size_t grain = std::max<std::size_t>(1, kTaskBytes / c);
-  const ScratchArray<Index> source = source_chunks<Index>(keys, layout, grain);
+  ScratchArray<Index> source = source_chunks<Index>(keys, layout, grain);
+  const std::span<std::uint8_t> room(reinterpret_cast<std::uint8_t*>(keys.data()),
+                                     keys.size() * sizeof(std::uint64_t));
+  if (packet.data() == out.data() && room.size() < packet.size())
+    return permute_in_place(out, source, c, room);
+  // Chunks of 8 bytes or less fit in the keys' memory: the packet moves
+  // there first, and is gathered back from it.
+  if (packet.data() == out.data()) {
+    parallel::for_ranges(packet.size(), kTaskBytes, [&](std::size_t begin, std::size_t end) {
+      std::memcpy(room.data() + begin, packet.data() + begin, end - begin);
+    });
+    packet = ByteView(room.data(), packet.size());
+  } else {
+    keys = {};
+  }
   // Short chunks are copied inline rather than through a library call.
   auto copy = [&](std::size_t begin, std::size_t end) {
     switch (c) {
@@ -123,7 +232,7 @@ void copy_in_crumb_order(ByteView packet, const CrumbKeys& keys, const KeyLayout
   // An output the seed phase has not faulted in is faulted in by the worker
   // about to write it.
   const std::span<std::uint8_t> outputs[] = {out};
-  parallel::for_ranges(keys.size(), grain, [&](std::size_t begin, std::size_t end) {
+  parallel::for_ranges(source.size(), grain, [&](std::size_t begin, std::size_t end) {
     if (out_faulted_in) return copy(begin, end);
     fault_in_steps(outputs, c, begin, end, copy);
   });
@@ -219,7 +328,9 @@ struct SeededWork {
 SeededWork seed_phase(ByteView packet, std::size_t c, const SeedSource& source,
                       std::size_t crumb_grain, std::span<std::uint8_t> out) {
   const std::size_t k = packet.size() / c;
-  const bool overlap = parallel::worker_count() > 1;
+  // A seed given outright leaves nothing to overlap: every crumb is hashed
+  // in one go, and no hash states are kept.
+  const bool overlap = parallel::worker_count() > 1 && !source.known;
   const bool count_while_hashing = !overlap && !source.known && c >= 2 * crypto::kShaBlock;
   SeededWork work;
   work.lead_blocks = overlap || count_while_hashing ? c / crypto::kShaBlock : 0;
@@ -325,9 +436,11 @@ tl::expected<void, InvoluteError> involute_with(ByteView packet, ByteView salt, 
   // Phase 4: the copy. Four-byte chunk indices halve what the random reads
   // keep in cache.
   if (k <= (std::uint64_t{1} << 32))
-    copy_in_crumb_order<std::uint32_t>(packet, work.keys, layout, c, work.out_faulted_in, out);
+    place_in_crumb_order<std::uint32_t>(packet, std::move(work.keys), layout, c,
+                                        work.out_faulted_in, out);
   else
-    copy_in_crumb_order<std::uint64_t>(packet, work.keys, layout, c, work.out_faulted_in, out);
+    place_in_crumb_order<std::uint64_t>(packet, std::move(work.keys), layout, c,
+                                        work.out_faulted_in, out);
   return {};
 }
 
@@ -339,7 +452,8 @@ std::optional<tl::expected<void, InvoluteError>> trivial_involution(ByteView pac
                                                                     std::span<std::uint8_t> out) {
   if (auto mismatch = chunk_mismatch(packet.size(), chunk_size)) return tl::unexpected(*mismatch);
   require_output_size(out, packet.size());
-  if (chunk_size == 0 && !packet.empty()) std::memcpy(out.data(), packet.data(), packet.size());
+  if (chunk_size == 0 && !packet.empty() && out.data() != packet.data())
+    std::memcpy(out.data(), packet.data(), packet.size());
   if (chunk_size == 0 || packet.empty()) return tl::expected<void, InvoluteError>{};
   return std::nullopt;
 }
