@@ -62,7 +62,9 @@ TEST(ChunkSearch, BitmapsAndTableMatchASetAcrossTheValueRange) {
       }
       const bool distinct = model.size() == values.size();
       EXPECT_EQ(distinct_by_bitmap(packet, c), distinct) << c << " " << repeat;
-      if (c == 4) EXPECT_EQ(ChunkTable().distinct(packet, c), distinct) << repeat;
+      if (c == 4) {
+        EXPECT_EQ(ChunkTable().distinct(packet, c), distinct) << repeat;
+      }
     }
   }
 }
