@@ -72,7 +72,7 @@ alignas(16) constexpr std::uint32_t kRound[64] = {
 // With a tally, the blocks' bytes are counted between the rounds.
 template <std::size_t kLanes, bool kCount = false>
 MIRELON_SHA_TARGET void compress_lanes(ShaState* const* states, const std::uint8_t* const* data,
-                                       std::size_t blocks, ByteTally* tally = nullptr) {
+                                       std::size_t blocks, kernels::ByteTally* tally = nullptr) {
   const __m128i swap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
   __m128i abef[kLanes], cdgh[kLanes];
   for (std::size_t l = 0; l < kLanes; ++l) {
@@ -163,7 +163,7 @@ void in_groups(std::size_t count, Body&& body) {
 // sha_absorb with an optional tally (counting when kCount).
 template <bool kCount>
 void absorb(ShaState* states, const std::uint8_t* const* own, std::size_t count, std::size_t done,
-            std::size_t blocks, ByteTally* tally) {
+            std::size_t blocks, kernels::ByteTally* tally) {
   if (blocks == 0) return;
 #ifdef MIRELON_SHA_NI
   if (accelerated()) {
@@ -200,7 +200,7 @@ void sha_absorb(ShaState* states, const std::uint8_t* const* own, std::size_t co
 }
 
 void sha_absorb_counting(ShaState* states, const std::uint8_t* const* own, std::size_t count,
-                         std::size_t done, std::size_t blocks, ByteTally& tally) {
+                         std::size_t done, std::size_t blocks, kernels::ByteTally& tally) {
   for (std::size_t from = 0; from < blocks; from += kTallyBlocks) {
     const std::size_t piece = std::min(kTallyBlocks, blocks - from);
     for (std::size_t first = 0; first < count; first += kShaLanes) {

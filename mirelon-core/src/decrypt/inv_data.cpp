@@ -13,7 +13,7 @@
 namespace mirelon {
 namespace {
 
-using blocks::kBlock;
+using kernels::kBlock;
 
 // Results this large in all cannot stay in the cache until the call returns,
 // so the wide kernels write them past it with streaming stores. Reused memory
@@ -27,12 +27,12 @@ using blocks::kBlock;
 constexpr std::size_t kStreamFrom = std::size_t{32} << 20;
 constexpr std::size_t kStreamAllFrom = std::size_t{64} << 20;
 
-blocks::InvStores inv_stores(std::size_t total, bool fresh) {
+kernels::InvStores inv_stores(std::size_t total, bool fresh) {
   if (total >= kStreamAllFrom) {
-    return fresh ? blocks::InvStores::streamed_aligned : blocks::InvStores::streamed_joined;
+    return fresh ? kernels::InvStores::streamed_aligned : kernels::InvStores::streamed_joined;
   }
-  return total >= kStreamFrom && !fresh ? blocks::InvStores::streamed_aligned
-                                        : blocks::InvStores::cached;
+  return total >= kStreamFrom && !fresh ? kernels::InvStores::streamed_aligned
+                                        : kernels::InvStores::cached;
 }
 
 std::uint8_t at(ByteView table, std::uint8_t index) {
@@ -46,40 +46,40 @@ std::uint8_t at(ByteView table, std::uint8_t index) {
 // inverse table hold at least 256 entries, so no lookup can fail.
 void inv_block(const std::uint8_t* a, std::span<const Bytes> tables,
                std::span<const ByteView> mapped, std::size_t begin, std::size_t m,
-               std::span<const std::span<std::uint8_t>> out, blocks::RunBuffers& s) {
+               std::span<const std::span<std::uint8_t>> out, kernels::RunBuffers& s) {
   const std::size_t n = mapped.size();
   std::uint8_t* prefix = s.buffer(0);
   std::uint8_t* acc = s.buffer(1);
   std::uint8_t* t = s.buffer(2);
   for (std::size_t j = 0; j < n; ++j) {
-    blocks::lookup(tables[j].data(), mapped[j].data() + begin, out[j].data() + begin, m);
+    kernels::lookup(tables[j].data(), mapped[j].data() + begin, out[j].data() + begin, m);
   }
   const std::uint8_t* w0 = out[0].data() + begin;
   if (n >= 3) {
     // prefix = w[1] + ... + w[n-2]: the running value of the forward chain
     // before its step n-1.
     std::memcpy(prefix, out[1].data() + begin, m);
-    for (std::size_t j = 2; j + 1 < n; ++j) blocks::add(prefix, out[j].data() + begin, m);
-    blocks::lookup(a, prefix, t, m);
+    for (std::size_t j = 2; j + 1 < n; ++j) kernels::add(prefix, out[j].data() + begin, m);
+    kernels::lookup(a, prefix, t, m);
     std::uint8_t* last = out[n - 1].data() + begin;
-    blocks::zip(last, m, [](auto w, auto x, auto ta) { return w - x + ta; }, last, w0, t);
+    kernels::zip(last, m, [](auto w, auto x, auto ta) { return w - x + ta; }, last, w0, t);
     std::memcpy(acc, last, m);
     for (std::size_t k = n - 2; k >= 2; --k) {
       std::uint8_t* ck = out[k].data() + begin;
-      blocks::zip(prefix, m, [](auto pr, auto w) { return pr - w; }, prefix, ck);
-      blocks::lookup(a, prefix, t, m);
-      blocks::zip(ck, m, [](auto w, auto ac, auto x, auto ta) { return w + ac - x + ta; }, ck,
-                  acc, w0, t);
-      blocks::add(acc, ck, m);
+      kernels::zip(prefix, m, [](auto pr, auto w) { return pr - w; }, prefix, ck);
+      kernels::lookup(a, prefix, t, m);
+      kernels::zip(
+          ck, m, [](auto w, auto ac, auto x, auto ta) { return w + ac - x + ta; }, ck, acc, w0, t);
+      kernels::add(acc, ck, m);
     }
   } else {
     std::memset(acc, 0, m);
   }
   std::uint8_t* c1 = out[1].data() + begin;
-  blocks::zip(c1, m, [](auto w, auto ac, auto x) { return w + ac - x; }, c1, acc, w0);
-  blocks::add(acc, c1, m);
-  blocks::lookup(a, acc, t, m);
-  blocks::add(out[0].data() + begin, t, m);
+  kernels::zip(c1, m, [](auto w, auto ac, auto x) { return w + ac - x; }, c1, acc, w0);
+  kernels::add(acc, c1, m);
+  kernels::lookup(a, acc, t, m);
+  kernels::add(out[0].data() + begin, t, m);
 }
 
 }  // namespace
@@ -135,7 +135,7 @@ std::size_t inv_data_length(ByteView pub_key, std::span<const ByteView> priv_key
                    priv_keys.size());
   }
   if (n == 0) fail_index_out_of_bounds(0, 0);
-  const std::size_t len = blocks::common_length(data_sequences);
+  const std::size_t len = kernels::common_length(data_sequences);
   // Inverting a key fails only for a table shorter than its entries.
   if (table_len < kKeySize)
     for (ByteView key : priv_keys) invert_key(key, table_len);
@@ -175,12 +175,12 @@ void inv_data_into(ByteView pub_key, std::span<const ByteView> priv_keys,
   }
 
   const std::size_t block_count = (len + kBlock - 1) / kBlock;
-  const blocks::InvStores stores = inv_stores(n * len, is_fresh(out[0]));
+  const kernels::InvStores stores = inv_stores(n * len, is_fresh(out[0]));
   auto restore = [&](std::size_t first, std::size_t last) {
-    if (blocks::inv_positions_wide(pub_key.data(), tables, data_sequences, first * kBlock,
+    if (kernels::inv_positions_wide(pub_key.data(), tables, data_sequences, first * kBlock,
                                     std::min(len, last * kBlock), out, stores))
       return;
-    blocks::RunBuffers scratch(3, kBlock);
+    kernels::RunBuffers scratch(3, kBlock);
     for (std::size_t blk = first; blk < last; ++blk) {
       const std::size_t begin = blk * kBlock;
       inv_block(pub_key.data(), tables, data_sequences, begin, std::min(kBlock, len - begin), out,

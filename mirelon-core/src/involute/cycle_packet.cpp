@@ -14,7 +14,7 @@ namespace mirelon {
 namespace {
 
 // "[1, 2, 3]": the sorted bytes in decimal.
-std::string sorted_list(const ByteCounts& counts) {
+std::string sorted_list(const kernels::ByteCounts& counts) {
   std::string text = "[";
   bool first = true;
   for (std::size_t v = 0; v < 256; ++v) {
@@ -38,8 +38,8 @@ tl::expected<void, InvoluteError> cycle_packet_into(ByteView packet, ByteView ol
                                                     ByteView new_key, std::uint64_t chunk_size,
                                                     std::span<std::uint8_t> out) {
   // Equal sorted copies is the same as equal lengths and equal byte counts.
-  const ByteCounts old_counts = count_bytes(old_key);
-  const ByteCounts new_counts = count_bytes(new_key);
+  const kernels::ByteCounts old_counts = kernels::count_bytes(old_key);
+  const kernels::ByteCounts new_counts = kernels::count_bytes(new_key);
   if (old_key.size() != new_key.size() || old_counts != new_counts)
     fail_assert_eq("Keys must be permutations from the same set", sorted_list(old_counts),
                    sorted_list(new_counts));
@@ -54,7 +54,7 @@ tl::expected<void, InvoluteError> cycle_packet_into(ByteView packet, ByteView ol
   for (std::size_t p = 0; p < old_key.size(); ++p) table[old_key[p]] = new_key[p];
   auto substitute = [&](std::span<std::uint8_t> z) {
     parallel::for_ranges(z.size(), kSubstituteGrain, [&](std::size_t begin, std::size_t end) {
-      blocks::lookup(table.data(), z.data() + begin, z.data() + begin, end - begin);
+      kernels::lookup(table.data(), z.data() + begin, z.data() + begin, end - begin);
     });
   };
   if (chunk_size == 0 || n == 0) {
@@ -66,8 +66,8 @@ tl::expected<void, InvoluteError> cycle_packet_into(ByteView packet, ByteView ol
   // Involution moves whole chunks, so the substituted packet's byte counts
   // follow from the input's: both seeds are known before either involution,
   // and their two long hashes run side by side.
-  const ByteCounts first_counts = count_bytes_on_pool(packet);
-  ByteCounts second_counts{};
+  const kernels::ByteCounts first_counts = count_bytes_on_pool(packet);
+  kernels::ByteCounts second_counts{};
   for (std::size_t v = 0; v < 256; ++v) second_counts[table[v]] += first_counts[v];
   const std::uint64_t first_branch = plain_branch(old_salt);
   const std::uint64_t second_branch = plain_branch(new_salt);

@@ -31,7 +31,7 @@ constexpr std::size_t kTaskBytes = std::size_t{64} << 10;
 // order, given the packet's byte counts. The order depends only on how often
 // each value occurs, so each value's run is fed from a constant buffer instead
 // of sorting a copy.
-crypto::Digest seed_from_counts(ByteCounts counts, std::uint64_t branch) {
+crypto::Digest seed_from_counts(kernels::ByteCounts counts, std::uint64_t branch) {
   std::array<std::uint8_t, 8> branch_bytes;
   store_u64_be(branch_bytes.data(), branch);
   for (std::uint8_t b : branch_bytes) ++counts[b];
@@ -177,11 +177,11 @@ struct SeedSource {
 // With `counts`, the packet's bytes are counted on the way (the rest of each
 // chunk on its own), so that the counting mostly hides behind the hashing.
 void absorb_leading(ByteView packet, std::size_t c, std::size_t lead_blocks, std::size_t grain,
-                    std::span<crypto::ShaState> states, ByteCounts* counts) {
+                    std::span<crypto::ShaState> states, kernels::ByteCounts* counts) {
   parallel::for_ranges(states.size(), grain, [&](std::size_t begin, std::size_t end) {
     std::fill(states.begin() + static_cast<std::ptrdiff_t>(begin),
               states.begin() + static_cast<std::ptrdiff_t>(end), crypto::kShaInitial);
-    ByteTally tally;
+    kernels::ByteTally tally;
     chunk_batches(packet, c, begin, end,
                   [&](std::size_t first, const std::uint8_t* const* own, std::size_t count) {
                     if (counts == nullptr)
@@ -223,23 +223,24 @@ SeededWork seed_phase(ByteView packet, std::size_t c, const SeedSource& source,
   const bool count_while_hashing = !overlap && !source.known && c >= 2 * crypto::kShaBlock;
   SeededWork work;
   work.lead_blocks = overlap || count_while_hashing ? c / crypto::kShaBlock : 0;
-  auto seed_from = [&](const ByteCounts& counts) {
+  auto seed_from = [&](const kernels::ByteCounts& counts) {
     return source.known ? *source.known : seed_from_counts(counts, source.branch);
   };
 
   if (count_while_hashing) {
     work.states = ScratchArray<crypto::ShaState>(k);
-    ByteCounts counts{};
+    kernels::ByteCounts counts{};
     absorb_leading(packet, c, work.lead_blocks, crumb_grain, work.states, &counts);
     work.seed = seed_from(counts);
     work.keys = CrumbKeys(k);
   } else if (!overlap) {
-    work.seed = seed_from(source.known ? ByteCounts{} : count_bytes_on_pool(packet));
+    work.seed = seed_from(source.known ? kernels::ByteCounts{} : count_bytes_on_pool(packet));
     work.keys = CrumbKeys(k);
   } else {
     // The counts come first, on every worker; only the serial hash of the
     // sorted bytes then runs beside the seed-independent work.
-    const ByteCounts counts = source.known ? ByteCounts{} : count_bytes_on_pool(packet);
+    const kernels::ByteCounts counts =
+        source.known ? kernels::ByteCounts{} : count_bytes_on_pool(packet);
     parallel::for_each_index(2, 1, [&](std::size_t task) {
       if (task == 0) {
         work.seed = seed_from(counts);
@@ -346,20 +347,21 @@ std::optional<tl::expected<void, InvoluteError>> trivial_involution(ByteView pac
 
 }  // namespace
 
-ByteCounts count_bytes_on_pool(ByteView packet) {
+kernels::ByteCounts count_bytes_on_pool(ByteView packet) {
   const std::size_t blocks = (packet.size() + kCountBlock - 1) / kCountBlock;
-  std::vector<ByteCounts> partial(blocks, ByteCounts{});
+  std::vector<kernels::ByteCounts> partial(blocks, kernels::ByteCounts{});
   parallel::for_each_index(blocks, 1, [&](std::size_t b) {
     const std::size_t begin = b * kCountBlock;
-    partial[b] = count_bytes(packet.subspan(begin, std::min(kCountBlock, packet.size() - begin)));
+    partial[b] =
+        kernels::count_bytes(packet.subspan(begin, std::min(kCountBlock, packet.size() - begin)));
   });
-  ByteCounts total{};
-  for (const ByteCounts& h : partial)
+  kernels::ByteCounts total{};
+  for (const kernels::ByteCounts& h : partial)
     for (std::size_t v = 0; v < 256; ++v) total[v] += h[v];
   return total;
 }
 
-crypto::Digest involution_seed(const ByteCounts& counts, std::uint64_t branch) {
+crypto::Digest involution_seed(const kernels::ByteCounts& counts, std::uint64_t branch) {
   return seed_from_counts(counts, branch);
 }
 

@@ -16,7 +16,7 @@
 
 #define MIRELON_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
 
-namespace mirelon::blocks {
+namespace mirelon::kernels {
 namespace {
 
 struct Table64 {
@@ -441,11 +441,11 @@ bool inv_positions_wide(const std::uint8_t* a, std::span<const Bytes> tables,
   return true;
 }
 
-}  // namespace mirelon::blocks
+}  // namespace mirelon::kernels
 
 #else
 
-namespace mirelon::blocks {
+namespace mirelon::kernels {
 
 bool lookup_wide(const std::uint8_t*, const std::uint8_t*, std::uint8_t*, std::size_t) {
   return false;
@@ -460,6 +460,6 @@ bool inv_positions_wide(const std::uint8_t*, std::span<const Bytes>, std::span<c
   return false;
 }
 
-}  // namespace mirelon::blocks
+}  // namespace mirelon::kernels
 
 #endif
