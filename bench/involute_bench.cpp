@@ -5,6 +5,7 @@
 
 #include "mirelon/involute.hpp"
 #include "mirelon/range_condition.hpp"
+#include "runtime/byte_order.hpp"
 
 namespace {
 

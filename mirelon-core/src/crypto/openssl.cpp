@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "mirelon/failure.hpp"
+#include "runtime/byte_order.hpp"
 
 namespace mirelon::crypto {
 namespace {

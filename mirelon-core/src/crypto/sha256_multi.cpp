@@ -5,6 +5,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "runtime/byte_order.hpp"
 #include "runtime/kernel_choice.hpp"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))

@@ -1,12 +1,10 @@
-#include "mirelon/decrypt.hpp"
-
 #include <algorithm>
 #include <cstring>
 #include <string>
 
-#include "decrypt/inverse_tables.hpp"
 #include "kernels/byte_blocks.hpp"
-#include "mirelon/failure.hpp"
+#include "mirelon/decrypt.hpp"
+#include "runtime/failure.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/parallel.hpp"
 
@@ -33,11 +31,6 @@ kernels::InvStores inv_stores(std::size_t total, bool fresh) {
   }
   return total >= kStreamFrom && !fresh ? kernels::InvStores::streamed_aligned
                                         : kernels::InvStores::cached;
-}
-
-std::uint8_t at(ByteView table, std::uint8_t index) {
-  if (index >= table.size()) fail_index_out_of_bounds(table.size(), index);
-  return table[index];
 }
 
 // Restores positions [begin, begin + m) of every party. Each party's unkeyed
@@ -82,53 +75,17 @@ void inv_block(const std::uint8_t* a, std::span<const Bytes> tables,
   kernels::add(out[0].data() + begin, t, m);
 }
 
-}  // namespace
-
-Bytes invert_key(ByteView key, std::size_t table_len) {
-  Bytes table(table_len, 0);
-  for (std::size_t t = 0; t < key.size(); ++t) {
-    if (key[t] >= table_len) fail_index_out_of_bounds(table_len, key[t]);
-    table[key[t]] = static_cast<std::uint8_t>(t);
-  }
+// T[K[t]] = t for t ascending: later positions win, unset entries stay 0.
+Bytes invert_key(ByteView key) {
+  Bytes table(kKeySize, 0);
+  for (std::size_t t = 0; t < key.size(); ++t) table[key[t]] = static_cast<std::uint8_t>(t);
   return table;
 }
 
-Bytes inv_column(ByteView mapped_column, ByteView pub_key, std::span<const Bytes> inverse_tables) {
-  const std::size_t n = mapped_column.size();
-  if (n != inverse_tables.size()) {
-    fail_assert_eq("There should be there same number of data points as private keys", n,
-                   inverse_tables.size());
-  }
-  for (const Bytes& table : inverse_tables) {
-    if (pub_key.size() != table.size()) {
-      fail_assert_eq("All private keys should be the same length as the public key",
-                     pub_key.size(), table.size());
-    }
-  }
-  Bytes w(n);
-  for (std::size_t j = 0; j < n; ++j) w[j] = at(inverse_tables[j], mapped_column[j]);
-  Bytes c(n, 0);
-  std::uint8_t acc = 0;
-  if (n >= 3) {
-    std::uint8_t prefix = 0;
-    for (std::size_t j = 1; j + 1 < n; ++j) prefix = static_cast<std::uint8_t>(prefix + w[j]);
-    c[n - 1] = static_cast<std::uint8_t>(w[n - 1] - w[0] + at(pub_key, prefix));
-    acc = c[n - 1];
-    for (std::size_t k = n - 2; k >= 2; --k) {
-      prefix = static_cast<std::uint8_t>(prefix - w[k]);
-      c[k] = static_cast<std::uint8_t>(w[k] + acc - w[0] + at(pub_key, prefix));
-      acc = static_cast<std::uint8_t>(acc + c[k]);
-    }
-  }
-  if (n < 2) fail_index_out_of_bounds(n, 1);
-  c[1] = static_cast<std::uint8_t>(w[1] + acc - w[0]);
-  acc = static_cast<std::uint8_t>(acc + c[1]);
-  c[0] = static_cast<std::uint8_t>(w[0] + at(pub_key, acc));
-  return c;
-}
+}  // namespace
 
 std::size_t inv_data_length(ByteView pub_key, std::span<const ByteView> priv_keys,
-                            std::span<const ByteView> data_sequences, std::size_t table_len) {
+                            std::span<const ByteView> data_sequences) {
   const std::size_t n = data_sequences.size();
   if (n != priv_keys.size()) {
     fail_assert_eq("There should be the same number of data sequences as private keys", n,
@@ -136,43 +93,28 @@ std::size_t inv_data_length(ByteView pub_key, std::span<const ByteView> priv_key
   }
   if (n == 0) fail_index_out_of_bounds(0, 0);
   const std::size_t len = kernels::common_length(data_sequences);
-  // Inverting a key fails only for a table shorter than its entries.
-  if (table_len < kKeySize)
-    for (ByteView key : priv_keys) invert_key(key, table_len);
   if (len == 0) return 0;
   // Every position would fail this check the same way, so it runs once.
-  if (pub_key.size() != table_len) {
+  if (pub_key.size() != kKeySize) {
     fail_assert_eq("All private keys should be the same length as the public key", pub_key.size(),
-                   table_len);
+                   kKeySize);
   }
   // A lone party has no second entry to restore.
-  if (table_len >= kKeySize && n == 1) fail_index_out_of_bounds(1, 1);
+  if (n == 1) fail_index_out_of_bounds(1, 1);
   return len;
 }
 
 void inv_data_into(ByteView pub_key, std::span<const ByteView> priv_keys,
                    std::span<const ByteView> data_sequences,
-                   std::span<const std::span<std::uint8_t>> out, std::size_t table_len) {
-  const std::size_t len = inv_data_length(pub_key, priv_keys, data_sequences, table_len);
+                   std::span<const std::span<std::uint8_t>> out) {
+  const std::size_t len = inv_data_length(pub_key, priv_keys, data_sequences);
   const std::size_t n = data_sequences.size();
   if (out.size() != n) throw InternalFailure("inv_data_into needs one output per party");
   for (std::span<std::uint8_t> o : out) require_output_size(o, len);
   if (len == 0) return;
   std::vector<Bytes> tables;
   tables.reserve(n);
-  for (ByteView key : priv_keys) tables.push_back(invert_key(key, table_len));
-
-  if (table_len < kKeySize) {
-    // Lookups may fall outside the short tables: restore position by position
-    // in order, so the first failing position is the one reported.
-    Bytes column(n);
-    for (std::size_t i = 0; i < len; ++i) {
-      for (std::size_t j = 0; j < n; ++j) column[j] = data_sequences[j][i];
-      Bytes c = inv_column(column, pub_key, tables);
-      for (std::size_t j = 0; j < n; ++j) out[j][i] = c[j];
-    }
-    return;
-  }
+  for (ByteView key : priv_keys) tables.push_back(invert_key(key));
 
   const std::size_t block_count = (len + kBlock - 1) / kBlock;
   const kernels::InvStores stores = inv_stores(n * len, is_fresh(out[0]));
@@ -193,32 +135,16 @@ void inv_data_into(ByteView pub_key, std::span<const ByteView> priv_keys,
 }
 
 std::vector<Bytes> inv_data(ByteView pub_key, std::span<const ByteView> priv_keys,
-                            std::span<const ByteView> data_sequences, std::size_t table_len) {
-  const std::size_t len = inv_data_length(pub_key, priv_keys, data_sequences, table_len);
+                            std::span<const ByteView> data_sequences) {
+  const std::size_t len = inv_data_length(pub_key, priv_keys, data_sequences);
   std::vector<Bytes> out(data_sequences.size());
   std::vector<std::span<std::uint8_t>> spans;
   for (Bytes& o : out) {
     o = advised_bytes(len);
     spans.emplace_back(o);
   }
-  inv_data_into(pub_key, priv_keys, data_sequences, spans, table_len);
+  inv_data_into(pub_key, priv_keys, data_sequences, spans);
   return out;
-}
-
-std::vector<Bytes> inv_data(ByteView pub_key, std::span<const ByteView> priv_keys,
-                            std::span<const ByteView> data_sequences) {
-  return inv_data(pub_key, priv_keys, data_sequences, kKeySize);
-}
-
-std::size_t inv_data_length(ByteView pub_key, std::span<const ByteView> priv_keys,
-                            std::span<const ByteView> data_sequences) {
-  return inv_data_length(pub_key, priv_keys, data_sequences, kKeySize);
-}
-
-void inv_data_into(ByteView pub_key, std::span<const ByteView> priv_keys,
-                   std::span<const ByteView> data_sequences,
-                   std::span<const std::span<std::uint8_t>> out) {
-  inv_data_into(pub_key, priv_keys, data_sequences, out, kKeySize);
 }
 
 }  // namespace mirelon

@@ -1,5 +1,3 @@
-#include "mirelon/encrypt.hpp"
-
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -8,7 +6,8 @@
 #include <vector>
 
 #include "kernels/byte_blocks.hpp"
-#include "mirelon/failure.hpp"
+#include "mirelon/encrypt.hpp"
+#include "runtime/failure.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/parallel.hpp"
 
@@ -123,17 +122,6 @@ bool map_block(const std::uint8_t* a, std::size_t a_len, const std::uint8_t* b, 
 }
 
 }  // namespace
-
-std::uint8_t map_column(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
-                        ByteView column) {
-  if (identity >= column.size()) throw InternalFailure("assertion failed: identity < num_funcs");
-  std::uint8_t out = 0;
-  OutOfBounds failure;
-  if (!map_one(pub_key, priv_key, identity, column.data(), column.size(), out, failure)) {
-    fail_index_out_of_bounds(failure.len, failure.index);
-  }
-  return out;
-}
 
 std::size_t map_data_length(std::uint64_t identity, std::span<const ByteView> data_sequences) {
   const std::size_t n = data_sequences.size();

@@ -13,7 +13,7 @@
 #include "crypto/openssl.hpp"
 #include "kernels/byte_counts.hpp"
 #include "mirelon/bytes.hpp"
-#include "mirelon/chunk_geometry.hpp"
+#include "mirelon/involute.hpp"
 
 namespace mirelon {
 

@@ -4,8 +4,8 @@
 
 #include "involute/crumbs.hpp"
 #include "kernels/byte_blocks.hpp"
-#include "mirelon/failure.hpp"
 #include "mirelon/involute.hpp"
+#include "runtime/failure.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/parallel.hpp"
 #include "runtime/scratch_pool.hpp"

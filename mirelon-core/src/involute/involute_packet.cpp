@@ -1,5 +1,3 @@
-#include "mirelon/involute.hpp"
-
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -15,6 +13,8 @@
 #include "crypto/sha256_multi.hpp"
 #include "involute/crumb_keys.hpp"
 #include "involute/crumbs.hpp"
+#include "mirelon/involute.hpp"
+#include "runtime/byte_order.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/parallel.hpp"
 #include "runtime/scratch_array.hpp"

@@ -8,6 +8,7 @@
 #include "crypto/openssl.hpp"
 #include "involute/order_preserving_map.hpp"
 #include "mirelon/failure.hpp"
+#include "runtime/byte_order.hpp"
 
 namespace mirelon {
 namespace {

@@ -1,4 +1,4 @@
-#include "mirelon/failure.hpp"
+#include "runtime/failure.hpp"
 
 #include <string>
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "runtime/byte_order.hpp"
 #include "runtime/memory.hpp"
 #include "utils/utf8.hpp"
 

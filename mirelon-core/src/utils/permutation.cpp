@@ -5,7 +5,8 @@
 #include <span>
 
 #include "crypto/openssl.hpp"
-#include "mirelon/failure.hpp"
+#include "runtime/byte_order.hpp"
+#include "runtime/failure.hpp"
 
 namespace mirelon {
 namespace {
