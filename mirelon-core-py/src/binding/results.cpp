@@ -30,7 +30,7 @@ PyObject* bytes_of_size(std::size_t size) {
 std::span<std::uint8_t> output_storage(PyObject* bytes, std::size_t size) {
   const std::span<std::uint8_t> storage(reinterpret_cast<std::uint8_t*>(PyBytes_AsString(bytes)),
                                         size);
-  prepare_output_pages(storage);
+  runtime::prepare_output_pages(storage);
   return storage;
 }
 

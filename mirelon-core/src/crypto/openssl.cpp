@@ -80,7 +80,7 @@ void chacha20_keystream(SeedView key, std::uint64_t counter, std::span<std::uint
   // and 13 with a zero stream number gives the 64-bit-counter layout; the two
   // agree for the first 2^32 blocks, far more than any caller needs.
   std::array<std::uint8_t, 16> iv{};
-  store_u64_le(iv.data(), counter);
+  runtime::store_u64_le(iv.data(), counter);
   std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> ctx(EVP_CIPHER_CTX_new());
   std::fill(out.begin(), out.end(), std::uint8_t{0});
   int written = 0;

@@ -48,7 +48,7 @@ inline void copy_short(std::uint8_t* out, const std::uint8_t* in, std::size_t n)
 }
 
 void store_digest(const ShaState& state, Digest& out) {
-  for (std::size_t w = 0; w < 8; ++w) store_u32_be(out.data() + 4 * w, state[w]);
+  for (std::size_t w = 0; w < 8; ++w) runtime::store_u32_be(out.data() + 4 * w, state[w]);
 }
 
 #ifdef MIRELON_SHA_NI
@@ -147,7 +147,7 @@ bool detect_sha_ni() { return false; }
 #endif
 
 bool accelerated() {
-  static const bool yes = !portable_kernels_requested() && detect_sha_ni();
+  static const bool yes = !runtime::portable_kernels_requested() && detect_sha_ni();
   return yes;
 }
 
@@ -238,7 +238,7 @@ void sha_finish(const ShaState* states, const std::uint8_t* const* own, std::siz
       std::uint8_t* t = tails + l * tail_bytes;
       if (!shared.empty()) std::memcpy(t + rest, shared.data(), shared.size());
       t[tail_len] = 0x80;
-      store_u64_be(t + tail_bytes - 8, bits);
+      runtime::store_u64_be(t + tail_bytes - 8, bits);
     }
     in_groups(count, [&](std::size_t first, auto lanes) {
       constexpr std::size_t kLanes = decltype(lanes)::value;

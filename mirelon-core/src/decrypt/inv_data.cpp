@@ -88,19 +88,19 @@ std::size_t inv_data_length(ByteView pub_key, std::span<const ByteView> priv_key
                             std::span<const ByteView> data_sequences) {
   const std::size_t n = data_sequences.size();
   if (n != priv_keys.size()) {
-    fail_assert_eq("There should be the same number of data sequences as private keys", n,
-                   priv_keys.size());
+    runtime::fail_assert_eq("There should be the same number of data sequences as private keys", n,
+                            priv_keys.size());
   }
-  if (n == 0) fail_index_out_of_bounds(0, 0);
+  if (n == 0) runtime::fail_index_out_of_bounds(0, 0);
   const std::size_t len = kernels::common_length(data_sequences);
   if (len == 0) return 0;
   // Every position would fail this check the same way, so it runs once.
   if (pub_key.size() != kKeySize) {
-    fail_assert_eq("All private keys should be the same length as the public key", pub_key.size(),
-                   kKeySize);
+    runtime::fail_assert_eq("All private keys should be the same length as the public key",
+                            pub_key.size(), kKeySize);
   }
   // A lone party has no second entry to restore.
-  if (n == 1) fail_index_out_of_bounds(1, 1);
+  if (n == 1) runtime::fail_index_out_of_bounds(1, 1);
   return len;
 }
 
@@ -110,14 +110,14 @@ void inv_data_into(ByteView pub_key, std::span<const ByteView> priv_keys,
   const std::size_t len = inv_data_length(pub_key, priv_keys, data_sequences);
   const std::size_t n = data_sequences.size();
   if (out.size() != n) throw InternalFailure("inv_data_into needs one output per party");
-  for (std::span<std::uint8_t> o : out) require_output_size(o, len);
+  for (std::span<std::uint8_t> o : out) runtime::require_output_size(o, len);
   if (len == 0) return;
   std::vector<Bytes> tables;
   tables.reserve(n);
   for (ByteView key : priv_keys) tables.push_back(invert_key(key));
 
   const std::size_t block_count = (len + kBlock - 1) / kBlock;
-  const kernels::InvStores stores = inv_stores(n * len, is_fresh(out[0]));
+  const kernels::InvStores stores = inv_stores(n * len, runtime::is_fresh(out[0]));
   auto restore = [&](std::size_t first, std::size_t last) {
     if (kernels::inv_positions_wide(pub_key.data(), tables, data_sequences, first * kBlock,
                                     std::min(len, last * kBlock), out, stores))
@@ -129,8 +129,8 @@ void inv_data_into(ByteView pub_key, std::span<const ByteView> priv_keys,
                 scratch);
     }
   };
-  parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
-    fault_in_steps(out, kBlock, first, last, restore);
+  runtime::parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
+    runtime::fault_in_steps(out, kBlock, first, last, restore);
   });
 }
 
@@ -140,7 +140,7 @@ std::vector<Bytes> inv_data(ByteView pub_key, std::span<const ByteView> priv_key
   std::vector<Bytes> out(data_sequences.size());
   std::vector<std::span<std::uint8_t>> spans;
   for (Bytes& o : out) {
-    o = advised_bytes(len);
+    o = runtime::advised_bytes(len);
     spans.emplace_back(o);
   }
   inv_data_into(pub_key, priv_keys, data_sequences, spans);

@@ -134,7 +134,7 @@ std::size_t map_data_length(std::uint64_t identity, std::span<const ByteView> da
 void map_data_into(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
                    std::span<const ByteView> data_sequences, std::span<std::uint8_t> out) {
   const std::size_t len = map_data_length(identity, data_sequences);
-  require_output_size(out, len);
+  runtime::require_output_size(out, len);
   const std::size_t n = data_sequences.size();
   if (len == 0) return;
 
@@ -157,8 +157,8 @@ void map_data_into(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
       }
     };
     const std::span<std::uint8_t> outputs[] = {out};
-    parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
-      fault_in_steps(outputs, kBlock, first, last, map);
+    runtime::parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
+      runtime::fault_in_steps(outputs, kBlock, first, last, map);
     });
     return;
   }
@@ -173,7 +173,7 @@ void map_data_into(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
   constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
   std::atomic<std::size_t> lowest_failed{kNone};
   std::vector<OutOfBounds> failures(block_count);
-  parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
+  runtime::parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
     kernels::RunBuffers scratch(4, kBlock);
     std::vector<std::uint8_t> column(n);
     for (std::size_t blk = first; blk < last; ++blk) {
@@ -197,13 +197,13 @@ void map_data_into(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
     }
   });
   if (const std::size_t blk = lowest_failed.load(); blk != kNone) {
-    fail_index_out_of_bounds(failures[blk].len, failures[blk].index);
+    runtime::fail_index_out_of_bounds(failures[blk].len, failures[blk].index);
   }
 }
 
 Bytes map_data(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
                std::span<const ByteView> data_sequences) {
-  Bytes out = advised_bytes(map_data_length(identity, data_sequences));
+  Bytes out = runtime::advised_bytes(map_data_length(identity, data_sequences));
   map_data_into(pub_key, priv_key, identity, data_sequences, out);
   return out;
 }

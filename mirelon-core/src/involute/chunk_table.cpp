@@ -176,12 +176,12 @@ bool distinct_in(ChunkTable::Slots& table, ByteView packet, std::uint64_t size) 
     return false;
   }
   if (reached == count) return true;
-  const std::size_t workers = parallel::worker_count();
+  const std::size_t workers = runtime::parallel::worker_count();
   const std::uint64_t rest = count - prefix;
   auto edge = [&](std::size_t k) {
     return prefix + static_cast<std::uint64_t>(static_cast<unsigned __int128>(rest) * k / workers);
   };
-  parallel::for_ranges(workers, 1, [&](std::size_t begin, std::size_t end) {
+  runtime::parallel::for_ranges(workers, 1, [&](std::size_t begin, std::size_t end) {
     // A copy per worker: the slots it writes cannot alias the copy, so the
     // fields stay in registers.
     const TableView<Slot, Hash> mine = view;
@@ -218,7 +218,7 @@ void ChunkTable::Slots::clear(std::size_t bytes) {
   // take no memory until touched.
   std::size_t released = 0;
   if (mapping != nullptr) {
-    released = bytes & ~(kHugePage - 1);
+    released = bytes & ~(runtime::kHugePage - 1);
     if (released != 0 && madvise(data, released, MADV_DONTNEED) != 0) released = 0;
   }
   std::memset(static_cast<char*>(data) + released, 0, bytes - released);
@@ -230,7 +230,7 @@ void ChunkTable::reserve(std::uint64_t count) {
   const std::uint64_t capacity = kSlotsPerChunk * count;
   wide_ = count >= 0xFFFFFFFFull;
   const std::size_t width = wide_ ? 8 : 4;
-  if (capacity > (SIZE_MAX - kHugePage) / width) throw std::bad_alloc();
+  if (capacity > (SIZE_MAX - runtime::kHugePage) / width) throw std::bad_alloc();
   const std::size_t bytes = capacity * width;
   if (bytes < kPooledTable) {
     slots_.data = std::calloc(capacity, width);
@@ -238,19 +238,19 @@ void ChunkTable::reserve(std::uint64_t count) {
     return;
   }
   if (bytes < kMappedTable) {
-    slots_.pooled = ScratchBlock(bytes);
+    slots_.pooled = runtime::ScratchBlock(bytes);
     slots_.data = slots_.pooled.data();
     std::memset(slots_.data, 0, bytes);
     return;
   }
   // Fresh anonymous memory reads as zero and costs nothing until touched.
-  const std::size_t mapped = bytes + kHugePage;
+  const std::size_t mapped = bytes + runtime::kHugePage;
   void* mapping = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapping == MAP_FAILED) throw std::bad_alloc();
   slots_.mapping = mapping;
   slots_.mapped_bytes = mapped;
   const auto at = reinterpret_cast<std::uintptr_t>(mapping);
-  slots_.data = reinterpret_cast<void*>((at + kHugePage - 1) & ~(kHugePage - 1));
+  slots_.data = reinterpret_cast<void*>((at + runtime::kHugePage - 1) & ~(runtime::kHugePage - 1));
   if (bytes <= kLargestHugeTable) madvise(slots_.data, bytes, MADV_HUGEPAGE);
 }
 

@@ -35,7 +35,7 @@ class ChunkTable {
     void clear(std::size_t bytes);
 
     void* data = nullptr;
-    ScratchBlock pooled;      // mid-sized tables: a block kept warm between calls
+    runtime::ScratchBlock pooled;  // mid-sized tables: a block kept warm between calls
     void* mapping = nullptr;  // large tables: their own mapping
     std::size_t mapped_bytes = 0;
   };

@@ -72,7 +72,7 @@ CrumbKeys sort_keys(CrumbKeys keys) {
     std::sort(keys.begin(), keys.end());
     return keys;
   }
-  const std::size_t blocks = std::clamp<std::size_t>(2 * parallel::worker_count(), 1, 16);
+  const std::size_t blocks = std::clamp<std::size_t>(2 * runtime::parallel::worker_count(), 1, 16);
   auto block_begin = [&](std::size_t b) { return b * k / blocks; };
 
   // counts[b * kBuckets + v]: keys of block b in bucket v, turned into the
@@ -80,7 +80,7 @@ CrumbKeys sort_keys(CrumbKeys keys) {
   std::vector<std::uint64_t> counts(blocks * kBuckets, 0);
   // Bounds and pointers are read into locals first: the stores to the counts
   // could otherwise alias them, and each step would recompute a division.
-  parallel::for_each_index(blocks, 1, [&](std::size_t b) {
+  runtime::parallel::for_each_index(blocks, 1, [&](std::size_t b) {
     std::uint64_t* const mine = counts.data() + b * kBuckets;
     const std::uint64_t* const from = keys.data();
     const std::size_t last = block_begin(b + 1);
@@ -99,14 +99,14 @@ CrumbKeys sort_keys(CrumbKeys keys) {
   bucket_begin[kBuckets] = running;
 
   CrumbKeys distributed = CrumbKeys(k);
-  parallel::for_each_index(blocks, 1, [&](std::size_t b) {
+  runtime::parallel::for_each_index(blocks, 1, [&](std::size_t b) {
     std::uint64_t* const next = counts.data() + b * kBuckets;
     const std::uint64_t* const from = keys.data();
     std::uint64_t* const to = distributed.data();
     const std::size_t last = block_begin(b + 1);
     for (std::size_t i = block_begin(b); i < last; ++i) to[next[top_byte(from[i])]++] = from[i];
   });
-  parallel::for_each_index(kBuckets, 4, [&](std::size_t v) {
+  runtime::parallel::for_each_index(kBuckets, 4, [&](std::size_t v) {
     sort_bucket(distributed.data(), keys.data(), bucket_begin[v], bucket_begin[v + 1]);
   });
   return keys;

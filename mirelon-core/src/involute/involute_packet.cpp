@@ -33,7 +33,7 @@ constexpr std::size_t kTaskBytes = std::size_t{64} << 10;
 // of sorting a copy.
 crypto::Digest seed_from_counts(kernels::ByteCounts counts, std::uint64_t branch) {
   std::array<std::uint8_t, 8> branch_bytes;
-  store_u64_be(branch_bytes.data(), branch);
+  runtime::store_u64_be(branch_bytes.data(), branch);
   for (std::uint8_t b : branch_bytes) ++counts[b];
 
   std::array<std::uint8_t, 4096> run;
@@ -74,12 +74,12 @@ bool settle_tie(ByteView packet, std::size_t c, ByteView salt, const crypto::Dig
 // read per chunk, which the processor overlaps far better than two dependent
 // ones: about half the time of gathering in one loop.
 template <class Index>
-ScratchArray<Index> source_chunks(const CrumbKeys& keys, const KeyLayout& layout,
-                                  std::size_t grain) {
+runtime::ScratchArray<Index> source_chunks(const CrumbKeys& keys, const KeyLayout& layout,
+                                           std::size_t grain) {
   // Far ahead: for a packet larger than the caches each read waits on memory.
   constexpr std::size_t kAhead = 128;
-  ScratchArray<Index> source = ScratchArray<Index>(keys.size());
-  parallel::for_ranges(keys.size(), grain, [&](std::size_t begin, std::size_t end) {
+  runtime::ScratchArray<Index> source = runtime::ScratchArray<Index>(keys.size());
+  runtime::parallel::for_ranges(keys.size(), grain, [&](std::size_t begin, std::size_t end) {
     for (std::size_t j = begin; j < end; ++j) {
       if (j + kAhead < end) __builtin_prefetch(keys.data() + layout.index(keys[j + kAhead]));
       source[j] = static_cast<Index>(layout.index(keys[layout.index(keys[j])]));
@@ -91,8 +91,8 @@ ScratchArray<Index> source_chunks(const CrumbKeys& keys, const KeyLayout& layout
 // Copies output chunks [begin, end). kSize is the chunk size when known at
 // compile time, else 0.
 template <std::size_t kSize, class Index>
-void gather(ByteView packet, const ScratchArray<Index>& source, std::size_t c, std::size_t begin,
-            std::size_t end, std::span<std::uint8_t> out) {
+void gather(ByteView packet, const runtime::ScratchArray<Index>& source, std::size_t c,
+            std::size_t begin, std::size_t end, std::span<std::uint8_t> out) {
   constexpr std::size_t kAhead = 256;
   const std::size_t size = kSize != 0 ? kSize : c;
   // In locals: the byte copies could otherwise alias the source array's
@@ -110,7 +110,7 @@ template <class Index>
 void copy_in_crumb_order(ByteView packet, const CrumbKeys& keys, const KeyLayout& layout,
                          std::size_t c, bool out_faulted_in, std::span<std::uint8_t> out) {
   const std::size_t grain = std::max<std::size_t>(1, kTaskBytes / c);
-  const ScratchArray<Index> source = source_chunks<Index>(keys, layout, grain);
+  const runtime::ScratchArray<Index> source = source_chunks<Index>(keys, layout, grain);
   // Short chunks are copied inline rather than through a library call.
   auto copy = [&](std::size_t begin, std::size_t end) {
     switch (c) {
@@ -123,9 +123,9 @@ void copy_in_crumb_order(ByteView packet, const CrumbKeys& keys, const KeyLayout
   // An output the seed phase has not faulted in is faulted in by the worker
   // about to write it.
   const std::span<std::uint8_t> outputs[] = {out};
-  parallel::for_ranges(keys.size(), grain, [&](std::size_t begin, std::size_t end) {
+  runtime::parallel::for_ranges(keys.size(), grain, [&](std::size_t begin, std::size_t end) {
     if (out_faulted_in) return copy(begin, end);
-    fault_in_steps(outputs, c, begin, end, copy);
+    runtime::fault_in_steps(outputs, c, begin, end, copy);
   });
 }
 
@@ -178,7 +178,7 @@ struct SeedSource {
 // chunk on its own), so that the counting mostly hides behind the hashing.
 void absorb_leading(ByteView packet, std::size_t c, std::size_t lead_blocks, std::size_t grain,
                     std::span<crypto::ShaState> states, kernels::ByteCounts* counts) {
-  parallel::for_ranges(states.size(), grain, [&](std::size_t begin, std::size_t end) {
+  runtime::parallel::for_ranges(states.size(), grain, [&](std::size_t begin, std::size_t end) {
     std::fill(states.begin() + static_cast<std::ptrdiff_t>(begin),
               states.begin() + static_cast<std::ptrdiff_t>(end), crypto::kShaInitial);
     kernels::ByteTally tally;
@@ -206,7 +206,7 @@ struct SeededWork {
   std::size_t lead_blocks = 0;
   // Whether the output's pages were faulted in meanwhile.
   bool out_faulted_in = false;
-  ScratchArray<crypto::ShaState> states;
+  runtime::ScratchArray<crypto::ShaState> states;
   CrumbKeys keys;  // one per chunk, not yet written
 };
 
@@ -219,7 +219,7 @@ struct SeededWork {
 SeededWork seed_phase(ByteView packet, std::size_t c, const SeedSource& source,
                       std::size_t crumb_grain, std::span<std::uint8_t> out) {
   const std::size_t k = packet.size() / c;
-  const bool overlap = parallel::worker_count() > 1;
+  const bool overlap = runtime::parallel::worker_count() > 1;
   const bool count_while_hashing = !overlap && !source.known && c >= 2 * crypto::kShaBlock;
   SeededWork work;
   work.lead_blocks = overlap || count_while_hashing ? c / crypto::kShaBlock : 0;
@@ -228,7 +228,7 @@ SeededWork seed_phase(ByteView packet, std::size_t c, const SeedSource& source,
   };
 
   if (count_while_hashing) {
-    work.states = ScratchArray<crypto::ShaState>(k);
+    work.states = runtime::ScratchArray<crypto::ShaState>(k);
     kernels::ByteCounts counts{};
     absorb_leading(packet, c, work.lead_blocks, crumb_grain, work.states, &counts);
     work.seed = seed_from(counts);
@@ -241,20 +241,21 @@ SeededWork seed_phase(ByteView packet, std::size_t c, const SeedSource& source,
     // sorted bytes then runs beside the seed-independent work.
     const kernels::ByteCounts counts =
         source.known ? kernels::ByteCounts{} : count_bytes_on_pool(packet);
-    parallel::for_each_index(2, 1, [&](std::size_t task) {
+    runtime::parallel::for_each_index(2, 1, [&](std::size_t task) {
       if (task == 0) {
         work.seed = seed_from(counts);
         return;
       }
       // Each in parallel pieces, so that the worker done with the seed can
       // take some.
-      parallel::for_ranges(out.size(), kFaultGrain, [&](std::size_t begin, std::size_t end) {
-        fault_in(out.subspan(begin, end - begin));
-      });
+      runtime::parallel::for_ranges(out.size(), kFaultGrain,
+                                    [&](std::size_t begin, std::size_t end) {
+                                      runtime::fault_in(out.subspan(begin, end - begin));
+                                    });
       work.out_faulted_in = true;
       work.keys = CrumbKeys(k);
       if (work.lead_blocks == 0) return;
-      work.states = ScratchArray<crypto::ShaState>(k);
+      work.states = runtime::ScratchArray<crypto::ShaState>(k);
       absorb_leading(packet, c, work.lead_blocks, crumb_grain, work.states, nullptr);
     });
   }
@@ -269,23 +270,24 @@ void crumb_phase(ByteView packet, ByteView salt, std::size_t c, std::size_t crum
   Bytes shared(salt.size() + work.seed.size());
   if (!salt.empty()) std::memcpy(shared.data(), salt.data(), salt.size());
   std::memcpy(shared.data() + salt.size(), work.seed.data(), work.seed.size());
-  const std::uint64_t seed_lead = load_u64_be(work.seed.data());
+  const std::uint64_t seed_lead = runtime::load_u64_be(work.seed.data());
 
-  parallel::for_ranges(work.keys.size(), crumb_grain, [&](std::size_t begin, std::size_t end) {
-    std::array<crypto::ShaState, kCrumbBatch> initial;
-    initial.fill(crypto::kShaInitial);
-    std::array<crypto::Digest, kCrumbBatch> digests;
-    chunk_batches(packet, c, begin, end,
-                  [&](std::size_t first, const std::uint8_t* const* own, std::size_t count) {
-                    const crypto::ShaState* from =
-                        work.lead_blocks == 0 ? initial.data() : work.states.data() + first;
-                    crypto::sha_finish(from, own, c, work.lead_blocks, shared, count,
-                                       digests.data());
-                    for (std::size_t j = 0; j < count; ++j)
-                      work.keys[first + j] =
-                          layout.key(load_u64_be(digests[j].data()) ^ seed_lead, first + j);
-                  });
-  });
+  runtime::parallel::for_ranges(
+      work.keys.size(), crumb_grain, [&](std::size_t begin, std::size_t end) {
+        std::array<crypto::ShaState, kCrumbBatch> initial;
+        initial.fill(crypto::kShaInitial);
+        std::array<crypto::Digest, kCrumbBatch> digests;
+        chunk_batches(
+            packet, c, begin, end,
+            [&](std::size_t first, const std::uint8_t* const* own, std::size_t count) {
+              const crypto::ShaState* from =
+                  work.lead_blocks == 0 ? initial.data() : work.states.data() + first;
+              crypto::sha_finish(from, own, c, work.lead_blocks, shared, count, digests.data());
+              for (std::size_t j = 0; j < count; ++j)
+                work.keys[first + j] =
+                    layout.key(runtime::load_u64_be(digests[j].data()) ^ seed_lead, first + j);
+            });
+      });
   work.states = {};
 }
 
@@ -339,7 +341,7 @@ std::optional<tl::expected<void, InvoluteError>> trivial_involution(ByteView pac
                                                                     std::uint64_t chunk_size,
                                                                     std::span<std::uint8_t> out) {
   if (auto mismatch = chunk_mismatch(packet.size(), chunk_size)) return tl::unexpected(*mismatch);
-  require_output_size(out, packet.size());
+  runtime::require_output_size(out, packet.size());
   if (chunk_size == 0 && !packet.empty()) std::memcpy(out.data(), packet.data(), packet.size());
   if (chunk_size == 0 || packet.empty()) return tl::expected<void, InvoluteError>{};
   return std::nullopt;
@@ -350,7 +352,7 @@ std::optional<tl::expected<void, InvoluteError>> trivial_involution(ByteView pac
 kernels::ByteCounts count_bytes_on_pool(ByteView packet) {
   const std::size_t blocks = (packet.size() + kCountBlock - 1) / kCountBlock;
   std::vector<kernels::ByteCounts> partial(blocks, kernels::ByteCounts{});
-  parallel::for_each_index(blocks, 1, [&](std::size_t b) {
+  runtime::parallel::for_each_index(blocks, 1, [&](std::size_t b) {
     const std::size_t begin = b * kCountBlock;
     partial[b] =
         kernels::count_bytes(packet.subspan(begin, std::min(kCountBlock, packet.size() - begin)));
@@ -405,7 +407,7 @@ tl::expected<Bytes, InvoluteError> cond_involute_packet(ByteView packet, ByteVie
                                                         std::uint64_t high_bound,
                                                         float test_value) {
   if (auto mismatch = chunk_mismatch(packet.size(), chunk_size)) return tl::unexpected(*mismatch);
-  Bytes out = advised_bytes(packet.size());
+  Bytes out = runtime::advised_bytes(packet.size());
   auto done = cond_involute_packet_into(packet, salt, chunk_size, low_bound, high_bound,
                                         test_value, out);
   if (!done) return tl::unexpected(done.error());
@@ -415,7 +417,7 @@ tl::expected<Bytes, InvoluteError> cond_involute_packet(ByteView packet, ByteVie
 tl::expected<Bytes, InvoluteError> involute_packet(ByteView packet, ByteView salt,
                                                    std::uint64_t chunk_size) {
   if (auto mismatch = chunk_mismatch(packet.size(), chunk_size)) return tl::unexpected(*mismatch);
-  Bytes out = advised_bytes(packet.size());
+  Bytes out = runtime::advised_bytes(packet.size());
   auto done = involute_packet_into(packet, salt, chunk_size, out);
   if (!done) return tl::unexpected(done.error());
   return out;

@@ -395,7 +395,7 @@ constexpr auto kInvByCount = inv_table(std::make_index_sequence<kFixedMax - 1>{}
 
 bool vbmi_available() {
   static const bool yes = [] {
-    if (portable_kernels_requested()) return false;
+    if (runtime::portable_kernels_requested()) return false;
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
            __builtin_cpu_supports("avx512vbmi");

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace mirelon {
+namespace mirelon::runtime {
 
 // Hash inputs are big-endian; the blob format is little-endian. Never memcpy a
 // host integer into a format: these spell the byte order out.
@@ -31,4 +31,4 @@ inline std::uint32_t load_u32_le(const std::uint8_t* in) {
          static_cast<std::uint32_t>(in[2]) << 16 | static_cast<std::uint32_t>(in[3]) << 24;
 }
 
-}  // namespace mirelon
+}  // namespace mirelon::runtime

@@ -7,7 +7,7 @@
 
 #include "mirelon/failure.hpp"
 
-namespace mirelon {
+namespace mirelon::runtime {
 
 // "index out of bounds: the len is {len} but the index is {index}"
 [[noreturn]] void fail_index_out_of_bounds(std::uint64_t len, std::uint64_t index);
@@ -18,4 +18,4 @@ namespace mirelon {
 [[noreturn]] void fail_assert_eq(std::string_view message, std::uint64_t left,
                                  std::uint64_t right);
 
-}  // namespace mirelon
+}  // namespace mirelon::runtime

@@ -11,7 +11,7 @@
 
 #include "mirelon/failure.hpp"
 
-namespace mirelon {
+namespace mirelon::runtime {
 namespace {
 
 // At most this much is faulted in by one call.
@@ -106,4 +106,4 @@ void require_output_size(std::span<const std::uint8_t> out, std::size_t expected
                           " bytes, expected " + std::to_string(expected));
 }
 
-}  // namespace mirelon
+}  // namespace mirelon::runtime

@@ -9,7 +9,7 @@
 
 #include "mirelon/bytes.hpp"
 
-namespace mirelon {
+namespace mirelon::runtime {
 
 // The size of a transparent huge page: a buffer below it cannot hold one.
 inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
@@ -69,4 +69,4 @@ Bytes advised_bytes(std::size_t n);
 // bytes.
 void require_output_size(std::span<const std::uint8_t> out, std::size_t expected);
 
-}  // namespace mirelon
+}  // namespace mirelon::runtime
