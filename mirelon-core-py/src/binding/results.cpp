@@ -4,7 +4,6 @@
 #include <new>
 
 #include "binding/errors.hpp"
-#include "runtime/memory.hpp"
 
 namespace mirelon::py {
 namespace {
@@ -28,10 +27,7 @@ PyObject* bytes_of_size(std::size_t size) {
 }
 
 std::span<std::uint8_t> output_storage(PyObject* bytes, std::size_t size) {
-  const std::span<std::uint8_t> storage(reinterpret_cast<std::uint8_t*>(PyBytes_AsString(bytes)),
-                                        size);
-  runtime::prepare_output_pages(storage);
-  return storage;
+  return {reinterpret_cast<std::uint8_t*>(PyBytes_AsString(bytes)), size};
 }
 
 }  // namespace

@@ -110,7 +110,7 @@ void inv_data_into(ByteView pub_key, std::span<const ByteView> priv_keys,
   const std::size_t len = inv_data_length(pub_key, priv_keys, data_sequences);
   const std::size_t n = data_sequences.size();
   if (out.size() != n) throw InternalFailure("inv_data_into needs one output per party");
-  for (std::span<std::uint8_t> o : out) runtime::require_output_size(o, len);
+  for (std::span<std::uint8_t> o : out) runtime::ready_output(o, len);
   if (len == 0) return;
   std::vector<Bytes> tables;
   tables.reserve(n);

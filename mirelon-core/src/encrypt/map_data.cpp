@@ -134,7 +134,7 @@ std::size_t map_data_length(std::uint64_t identity, std::span<const ByteView> da
 void map_data_into(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
                    std::span<const ByteView> data_sequences, std::span<std::uint8_t> out) {
   const std::size_t len = map_data_length(identity, data_sequences);
-  runtime::require_output_size(out, len);
+  runtime::ready_output(out, len);
   const std::size_t n = data_sequences.size();
   if (len == 0) return;
 

@@ -46,7 +46,7 @@ tl::expected<void, InvoluteError> cycle_packet_into(ByteView packet, ByteView ol
 
   const std::uint64_t n = packet.size();
   if (auto mismatch = chunk_mismatch(n, chunk_size)) return tl::unexpected(*mismatch);
-  runtime::require_output_size(out, packet.size());
+  runtime::ready_output(out, packet.size());
 
   // Later positions overwrite earlier ones for repeated bytes; values absent
   // from old_key map to 0.

@@ -341,7 +341,7 @@ std::optional<tl::expected<void, InvoluteError>> trivial_involution(ByteView pac
                                                                     std::uint64_t chunk_size,
                                                                     std::span<std::uint8_t> out) {
   if (auto mismatch = chunk_mismatch(packet.size(), chunk_size)) return tl::unexpected(*mismatch);
-  runtime::require_output_size(out, packet.size());
+  runtime::ready_output(out, packet.size());
   if (chunk_size == 0 && !packet.empty()) std::memcpy(out.data(), packet.data(), packet.size());
   if (chunk_size == 0 || packet.empty()) return tl::expected<void, InvoluteError>{};
   return std::nullopt;

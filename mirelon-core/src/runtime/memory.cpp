@@ -100,10 +100,11 @@ Bytes advised_bytes(std::size_t n) {
   return out;
 }
 
-void require_output_size(std::span<const std::uint8_t> out, std::size_t expected) {
+void ready_output(std::span<std::uint8_t> out, std::size_t expected) {
   if (out.size() != expected)
     throw InternalFailure("output buffer holds " + std::to_string(out.size()) +
                           " bytes, expected " + std::to_string(expected));
+  prepare_output_pages(out);
 }
 
 }  // namespace mirelon::runtime

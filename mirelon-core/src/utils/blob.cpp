@@ -107,7 +107,7 @@ std::size_t blob_size(std::span<const BlobField> fields) {
 
 void write_blob_into(std::span<const BlobField> fields, std::span<std::uint8_t> out) {
   const std::size_t total = blob_size(fields);
-  runtime::require_output_size(out, total);
+  runtime::ready_output(out, total);
   std::uint8_t* p = out.data() + kWordSize;
   for (const BlobField& field : fields) {
     std::visit(Overloaded{[&](ByteView bytes) {
