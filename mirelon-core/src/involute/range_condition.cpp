@@ -48,9 +48,9 @@ struct OrderPreservingMap::State {
   crypto::HmacSha256 hmac;
 };
 
-OrderPreservingMap::OrderPreservingMap(ByteView salt) : state_(new State(salt)) {}
+OrderPreservingMap::OrderPreservingMap(ByteView salt) : state_(std::make_unique<State>(salt)) {}
 
-OrderPreservingMap::~OrderPreservingMap() { delete state_; }
+OrderPreservingMap::~OrderPreservingMap() = default;
 
 std::uint64_t OrderPreservingMap::map_value(std::uint32_t key) const {
   const std::uint64_t x = key;
