@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 APT_PACKAGES=(g++ cmake ninja-build pkg-config libssl-dev libtbb-dev libexpected-dev
-              libgtest-dev libbenchmark-dev python3-venv clang-14 libclang-rt-14-dev)
+              libgtest-dev nlohmann-json3-dev libbenchmark-dev python3-venv clang-14 libclang-rt-14-dev)
 
 missing=()
 for package in "${APT_PACKAGES[@]}"; do

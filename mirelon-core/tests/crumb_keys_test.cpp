@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "involute/crumb_keys.hpp"
-#include "mirelon/involute.hpp"
 
 namespace mirelon {
 namespace {
@@ -35,19 +34,6 @@ TEST(SortKeys, MatchesAComparisonSort) {
           << k << " " << shape;
     }
   }
-}
-
-// The owning call (the module fills its own buffer instead): an involution
-// undoes itself; a chunk size that does not divide and equal chunks are refused.
-TEST(Involute, TheOwningCallRestoresAndRefusesAMismatch) {
-  Bytes packet(4096);
-  for (std::size_t i = 0; i < packet.size(); ++i)
-    packet[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
-  const auto once = involute_packet(packet, Bytes{1, 2, 3}, 16);
-  ASSERT_TRUE(once);
-  EXPECT_EQ(involute_packet(*once, Bytes{1, 2, 3}, 16).value(), packet);
-  EXPECT_FALSE(involute_packet(packet, {}, 3));
-  EXPECT_FALSE(involute_packet(Bytes(64, 0x5a), {}, 16));  // four equal chunks
 }
 
 }  // namespace
