@@ -4,6 +4,7 @@
 #include <new>
 
 #include "binding/errors.hpp"
+#include "mirelon/output.hpp"
 
 namespace mirelon::py {
 namespace {
@@ -37,6 +38,7 @@ PyRef new_int(std::uint64_t value) { return created(PyLong_FromUnsignedLongLong(
 PyRef new_bytes(ByteView bytes) {
   PyRef object = created(bytes_of_size(bytes.size()));
   const std::span<std::uint8_t> storage = output_storage(object.get(), bytes.size());
+  prepare_output(storage);  // a large field of a blob is copied into fresh pages
   if (!bytes.empty()) std::memcpy(storage.data(), bytes.data(), bytes.size());
   return object;
 }

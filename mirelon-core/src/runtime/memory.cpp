@@ -10,6 +10,7 @@
 #include <string>
 
 #include "mirelon/failure.hpp"
+#include "mirelon/output.hpp"
 
 namespace mirelon::runtime {
 namespace {
@@ -108,3 +109,7 @@ void ready_output(std::span<std::uint8_t> out, std::size_t expected) {
 }
 
 }  // namespace mirelon::runtime
+
+void mirelon::prepare_output(std::span<std::uint8_t> buffer) {
+  runtime::prepare_output_pages(buffer);
+}
