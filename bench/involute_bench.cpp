@@ -5,6 +5,7 @@
 
 #include "mirelon/involute.hpp"
 #include "mirelon/range_condition.hpp"
+#include "runtime/byte_order.hpp"
 
 namespace {
 
@@ -17,7 +18,7 @@ Bytes distinct_packet(std::size_t size, std::size_t chunk_size) {
   Bytes packet(size);
   for (auto& b : packet) b = static_cast<std::uint8_t>(rng());
   for (std::size_t i = 0; i < size / chunk_size; ++i)
-    mirelon::store_u32_be(packet.data() + i * chunk_size, static_cast<std::uint32_t>(i));
+    mirelon::runtime::store_u32_be(packet.data() + i * chunk_size, static_cast<std::uint32_t>(i));
   return packet;
 }
 

@@ -42,7 +42,7 @@ std::optional<std::uint8_t> lookup(ByteView table, std::uint8_t index,
   return table[index];
 }
 
-// map_column as a plain transcription of its steps.
+// One position of map_data as a plain transcription of its steps.
 std::optional<std::uint8_t> model_column(ByteView a, ByteView b, std::size_t p,
                                          const std::vector<std::uint8_t>& col,
                                          std::optional<OutOfBounds>& failure) {

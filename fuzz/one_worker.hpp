@@ -16,9 +16,9 @@ inline void ask_for_several_workers() { setenv("RAYON_NUM_THREADS", "2", 0); }
 // call() with worker_count() lowered to one.
 template <class Call>
 auto on_one_worker(Call&& call) {
-  mirelon::parallel::limit_workers(1);
+  mirelon::runtime::parallel::limit_workers(1);
   auto result = std::forward<Call>(call)();
-  mirelon::parallel::limit_workers(0);
+  mirelon::runtime::parallel::limit_workers(0);
   return result;
 }
 

@@ -12,9 +12,10 @@ cd "$(dirname "$0")/.."
 # against; clang and libclang-rt-dev are the distribution's default clang (14
 # on Debian 12, 19 on Debian 13) and its libFuzzer, for the fuzz preset; git
 # for the test step that sets up a clone; graphviz draws the documentation
-# site's pictures.
+# site's pictures; nlohmann-json3-dev reads the
+# known-answer file in the C++ tests.
 APT_PACKAGES=(g++ pkg-config libssl-dev libtbb-dev libexpected-dev
-              libgtest-dev libbenchmark-dev python3-dev python3-venv clang libclang-rt-dev git graphviz)
+              libgtest-dev nlohmann-json3-dev libbenchmark-dev python3-dev python3-venv clang libclang-rt-dev git graphviz)
 
 missing=()
 for package in "${APT_PACKAGES[@]}"; do

@@ -6,7 +6,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import mirelon_core_py as m
-from conftest import outcome, u8
+from conftest import u8
 
 
 def model_chunk_size(packet, min_size):
@@ -25,20 +25,6 @@ def model_chunk_size(packet, min_size):
 def test_matches_the_search_model(packet, min_size):
     assert m.get_chunk_size_min(u8(packet), min_size) == model_chunk_size(packet, min_size)
     assert m.get_chunk_size(u8(packet)) == model_chunk_size(packet, 4)
-
-
-@pytest.mark.parametrize(
-    "packet, expected",
-    [(b"XXXXXXXXYYYY", 6), (b"ab" * 4 + b"cd" * 4, 8), (np.tile(np.arange(16, dtype=np.uint8), 65536), 1 << 20)],
-    ids=["first-divisors-fail", "repeats-in-halves", "1MiB-of-one-block"],
-)
-def test_known_chunk_sizes(packet, expected):
-    assert m.get_chunk_size(u8(packet) if isinstance(packet, bytes) else packet) == expected
-
-
-def test_zero_minimum():
-    assert m.get_chunk_size_min(u8(), 0) == 0
-    assert outcome(m.get_chunk_size_min, u8(b"a"), 0) == ("panic", "attempt to calculate the remainder with a divisor of zero")
 
 
 @functools.cache

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "involute/chunk_table.hpp"
+#include "mirelon/chunk_geometry.hpp"
 #include "mirelon/failure.hpp"
 #include "mirelon/involute.hpp"
 #include "runtime/parallel.hpp"
@@ -23,14 +24,14 @@ TEST(PoolSize, FollowsTheEnvironmentRules) {
   for (auto [threads, cpus, expected] : {Case{"3", "5", 3}, {"0", "5", 2}, {"x", "5", 5},
                                          {"-1", "5", 5}, {"", "4", 4}, {nullptr, "0", 2},
                                          {nullptr, "7x", 2}, {nullptr, nullptr, 2}})
-    EXPECT_EQ(parallel::pool_size_from(threads, cpus, 2), expected)
+    EXPECT_EQ(runtime::parallel::pool_size_from(threads, cpus, 2), expected)
         << (threads ? threads : "-") << (cpus ? cpus : "-");
 }
 
 TEST(ForRanges, WorkerFailureReachesTheCallerWithItsText) {
   for (std::size_t failing : {0u, 7777u, 9999u}) {
     try {
-      parallel::for_each_index(10000, 1, [&](std::size_t i) {
+      runtime::parallel::for_each_index(10000, 1, [&](std::size_t i) {
         if (i == failing) throw InternalFailure("assertion failed: identity < num_funcs");
       });
       ADD_FAILURE() << "no exception";
@@ -86,12 +87,12 @@ TEST(ForRanges, AChildForkedAfterThePoolWorkedKeepsItsWorkersAndResults) {
   if (const pid_t pid = fork(); pid == 0) {
     alarm(120);
     std::atomic<std::size_t> threads{0};
-    parallel::for_each_index(64, 1, [&](std::size_t) {
+    runtime::parallel::for_each_index(64, 1, [&](std::size_t) {
       thread_local bool counted = false;
       if (!std::exchange(counted, true)) ++threads;
     });
     const bool same = cycled() == expected && get_chunk_size(repeats) == 10;
-    _exit(threads == parallel::worker_count() && same ? 0 : 1);
+    _exit(threads == runtime::parallel::worker_count() && same ? 0 : 1);
   } else {
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);

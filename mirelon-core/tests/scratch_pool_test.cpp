@@ -12,16 +12,16 @@ TEST(ScratchPool, ReleasedBlocksServeOnlyRequestsOfTheirSize) {
   const std::size_t size = std::size_t{37} << 20;
   std::uint8_t* first = nullptr;
   {
-    ScratchBlock block(size);
+    runtime::ScratchBlock block(size);
     first = block.data();
   }
   {
-    ScratchBlock far_smaller(std::size_t{9} << 20);
+    runtime::ScratchBlock far_smaller(std::size_t{9} << 20);
     EXPECT_NE(far_smaller.data(), first);
   }
-  ScratchBlock again(size - 1000);
+  runtime::ScratchBlock again(size - 1000);
   EXPECT_EQ(again.data(), first);
-  EXPECT_EQ(ScratchBlock(0).data(), nullptr);
+  EXPECT_EQ(runtime::ScratchBlock(0).data(), nullptr);
 }
 
 }  // namespace

@@ -43,7 +43,8 @@ Digest openssl_digest(const Bytes& own, const Bytes& shared) {
 
 // Hashes the batch in two steps, `done` leading blocks first; with a tally,
 // the leading blocks are counted into it.
-std::vector<Digest> split_digests(const Batch& b, std::size_t done, ByteTally* tally = nullptr) {
+std::vector<Digest> split_digests(const Batch& b, std::size_t done,
+                                  kernels::ByteTally* tally = nullptr) {
   const std::size_t own_len = b.own.empty() ? 0 : b.own[0].size();
   std::vector<ShaState> states(b.own.size(), kShaInitial);
   if (tally)
@@ -91,7 +92,7 @@ TEST_P(Sha256MultiSplit, AbsorbThenFinishMatchesOpenssl) {
       continue;
     }
     // Counting on the way changes no digest and counts every absorbed byte.
-    ByteTally tally;
+    kernels::ByteTally tally;
     expect_openssl_digests(b, split_digests(b, done, &tally));
     tally.settle();
     std::array<std::uint64_t, 256> expected{};

@@ -4,7 +4,7 @@
 #include <new>
 
 #include "binding/errors.hpp"
-#include "runtime/memory.hpp"
+#include "mirelon/output.hpp"
 
 namespace mirelon::py {
 namespace {
@@ -28,10 +28,7 @@ PyObject* bytes_of_size(std::size_t size) {
 }
 
 std::span<std::uint8_t> output_storage(PyObject* bytes, std::size_t size) {
-  const std::span<std::uint8_t> storage(reinterpret_cast<std::uint8_t*>(PyBytes_AsString(bytes)),
-                                        size);
-  prepare_output_pages(storage);
-  return storage;
+  return {reinterpret_cast<std::uint8_t*>(PyBytes_AsString(bytes)), size};
 }
 
 }  // namespace
@@ -41,6 +38,7 @@ PyRef new_int(std::uint64_t value) { return created(PyLong_FromUnsignedLongLong(
 PyRef new_bytes(ByteView bytes) {
   PyRef object = created(bytes_of_size(bytes.size()));
   const std::span<std::uint8_t> storage = output_storage(object.get(), bytes.size());
+  prepare_output(storage);  // a large field of a blob is copied into fresh pages
   if (!bytes.empty()) std::memcpy(storage.data(), bytes.data(), bytes.size());
   return object;
 }

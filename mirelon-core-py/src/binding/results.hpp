@@ -17,7 +17,7 @@ namespace mirelon::py {
 PyRef new_int(std::uint64_t value);
 PyRef new_bytes(ByteView bytes);
 // A bytes object of `size` bytes left for the caller to fill through
-// `storage`, its pages readied first (prepare_output_pages). It is the work's
+// `storage` (the core's *_into functions ready its pages). It is the work's
 // output buffer, so a failure to make it raises MemoryError.
 PyRef new_bytes_to_fill(std::size_t size, std::span<std::uint8_t>& storage);
 // A list of `count` such bytes objects of `size` bytes each.

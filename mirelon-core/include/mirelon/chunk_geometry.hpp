@@ -3,23 +3,10 @@
 // chunk size divides n and gives pairwise distinct chunks.
 
 #include <cstdint>
-#include <string>
-#include <variant>
 
 #include "mirelon/bytes.hpp"
 
 namespace mirelon {
-
-// The failures of the involution operations, returned as values.
-struct ChunkMismatch {
-  std::uint64_t packet_len;
-  std::uint64_t chunk_size;
-};
-struct DuplicateCrumbs {};
-using InvoluteError = std::variant<ChunkMismatch, DuplicateCrumbs>;
-
-// The display text of an involution failure (no prefix).
-std::string message(const InvoluteError& error);
 
 // The smallest usable chunk size of at least `min_size`; n when none up to
 // n / 2 is usable; 0 for an empty packet. Throws InternalFailure ("attempt to

@@ -11,12 +11,6 @@
 
 namespace mirelon {
 
-// One position: the column c (one byte per party) mapped for party p. Throws
-// InternalFailure for p >= c.size() and for a lookup past the end of a key
-// shorter than 256 bytes.
-std::uint8_t map_column(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
-                        ByteView column);
-
 // The mapped sequence of party `identity`. Checks, in order: at least two
 // sequences, identity < count, equal lengths; then maps every position on the
 // worker pool. All failures are InternalFailure; a failing table lookup

@@ -5,14 +5,26 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
+#include <variant>
 
 #include <tl/expected.hpp>
 
 #include "mirelon/bytes.hpp"
-#include "mirelon/chunk_geometry.hpp"
 #include "mirelon/range_condition.hpp"
 
 namespace mirelon {
+
+// The failures of the involution operations, returned as values.
+struct ChunkMismatch {
+  std::uint64_t packet_len;
+  std::uint64_t chunk_size;
+};
+struct DuplicateCrumbs {};
+using InvoluteError = std::variant<ChunkMismatch, DuplicateCrumbs>;
+
+// The display text of an involution failure (no prefix).
+std::string message(const InvoluteError& error);
 
 // Rearranges the chunks of `packet` under the branch value of
 // cond_hash_branch(low_bound, high_bound, test_value, salt). A chunk size of 0

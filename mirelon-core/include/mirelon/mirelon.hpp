@@ -7,6 +7,7 @@
 #include "mirelon/encrypt.hpp"
 #include "mirelon/failure.hpp"
 #include "mirelon/involute.hpp"
+#include "mirelon/output.hpp"
 #include "mirelon/range_condition.hpp"
 #include "mirelon/utils/blob.hpp"
 #include "mirelon/utils/keys.hpp"

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "mirelon/failure.hpp"
+#include "runtime/byte_order.hpp"
 
 namespace mirelon::crypto {
 namespace {
@@ -106,7 +107,7 @@ void chacha20_keystream(SeedView key, std::uint64_t counter, std::span<std::uint
   if (algs.chacha20 == nullptr)
     throw InternalFailure(std::string("ChaCha20 keystream unavailable: ") + algs.missing);
   std::array<std::uint8_t, 16> iv{};
-  store_u64_le(iv.data(), counter);
+  runtime::store_u64_le(iv.data(), counter);
   std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> ctx(EVP_CIPHER_CTX_new());
   std::fill(out.begin(), out.end(), std::uint8_t{0});
   int written = 0;

@@ -5,6 +5,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "runtime/byte_order.hpp"
 #include "runtime/kernel_choice.hpp"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -52,7 +53,7 @@ inline void copy_short(std::uint8_t* out, const std::uint8_t* in, std::size_t n)
 #ifdef MIRELON_SHA_NI
 
 void store_digest(const ShaState& state, Digest& out) {
-  for (std::size_t w = 0; w < 8; ++w) store_u32_be(out.data() + 4 * w, state[w]);
+  for (std::size_t w = 0; w < 8; ++w) runtime::store_u32_be(out.data() + 4 * w, state[w]);
 }
 
 alignas(16) constexpr std::uint32_t kRound[64] = {
@@ -75,7 +76,7 @@ alignas(16) constexpr std::uint32_t kRound[64] = {
 // With a tally, the blocks' bytes are counted between the rounds.
 template <std::size_t kLanes, bool kCount = false>
 MIRELON_SHA_TARGET void compress_lanes(ShaState* const* states, const std::uint8_t* const* data,
-                                       std::size_t blocks, ByteTally* tally = nullptr) {
+                                       std::size_t blocks, kernels::ByteTally* tally = nullptr) {
   const __m128i swap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
   __m128i abef[kLanes], cdgh[kLanes];
   for (std::size_t l = 0; l < kLanes; ++l) {
@@ -149,7 +150,7 @@ bool detect_sha_ni() { return false; }
 #endif
 
 bool accelerated() {
-  static const bool yes = !portable_kernels_requested() && detect_sha_ni();
+  static const bool yes = !runtime::portable_kernels_requested() && detect_sha_ni();
   return yes;
 }
 
@@ -166,7 +167,7 @@ void in_groups(std::size_t count, Body&& body) {
 // sha_absorb with an optional tally (counting when kCount).
 template <bool kCount>
 void absorb(ShaState* states, const std::uint8_t* const* own, std::size_t count, std::size_t done,
-            std::size_t blocks, ByteTally* tally) {
+            std::size_t blocks, kernels::ByteTally* tally) {
   if (blocks == 0) return;
 #ifdef MIRELON_SHA_NI
   if (accelerated()) {
@@ -203,7 +204,7 @@ void sha_absorb(ShaState* states, const std::uint8_t* const* own, std::size_t co
 }
 
 void sha_absorb_counting(ShaState* states, const std::uint8_t* const* own, std::size_t count,
-                         std::size_t done, std::size_t blocks, ByteTally& tally) {
+                         std::size_t done, std::size_t blocks, kernels::ByteTally& tally) {
   for (std::size_t from = 0; from < blocks; from += kTallyBlocks) {
     const std::size_t piece = std::min(kTallyBlocks, blocks - from);
     for (std::size_t first = 0; first < count; first += kShaLanes) {
@@ -240,7 +241,7 @@ void sha_finish(const ShaState* states, const std::uint8_t* const* own, std::siz
       std::uint8_t* t = tails + l * tail_bytes;
       if (!shared.empty()) std::memcpy(t + rest, shared.data(), shared.size());
       t[tail_len] = 0x80;
-      store_u64_be(t + tail_bytes - 8, bits);
+      runtime::store_u64_be(t + tail_bytes - 8, bits);
     }
     in_groups(count, [&](std::size_t first, auto lanes) {
       constexpr std::size_t kLanes = decltype(lanes)::value;

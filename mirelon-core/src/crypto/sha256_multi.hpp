@@ -45,6 +45,6 @@ void sha_finish(const ShaState* states, const std::uint8_t* const* own, std::siz
 
 // sha_absorb that also counts every absorbed byte into `tally`.
 void sha_absorb_counting(ShaState* states, const std::uint8_t* const* own, std::size_t count,
-                         std::size_t done, std::size_t blocks, ByteTally& tally);
+                         std::size_t done, std::size_t blocks, kernels::ByteTally& tally);
 
 }  // namespace mirelon::crypto

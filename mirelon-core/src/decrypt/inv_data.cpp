@@ -1,19 +1,17 @@
-#include "mirelon/decrypt.hpp"
-
 #include <algorithm>
 #include <cstring>
 #include <string>
 
-#include "decrypt/inverse_tables.hpp"
 #include "kernels/byte_blocks.hpp"
-#include "mirelon/failure.hpp"
+#include "mirelon/decrypt.hpp"
+#include "runtime/failure.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/parallel.hpp"
 
 namespace mirelon {
 namespace {
 
-using blocks::kBlock;
+using kernels::kBlock;
 
 // Results this large in all cannot stay in the cache until the call returns,
 // so the wide kernels write them past it with streaming stores. Reused memory
@@ -27,17 +25,12 @@ using blocks::kBlock;
 constexpr std::size_t kStreamFrom = std::size_t{32} << 20;
 constexpr std::size_t kStreamAllFrom = std::size_t{64} << 20;
 
-blocks::InvStores inv_stores(std::size_t total, bool fresh) {
+kernels::InvStores inv_stores(std::size_t total, bool fresh) {
   if (total >= kStreamAllFrom) {
-    return fresh ? blocks::InvStores::streamed_aligned : blocks::InvStores::streamed_joined;
+    return fresh ? kernels::InvStores::streamed_aligned : kernels::InvStores::streamed_joined;
   }
-  return total >= kStreamFrom && !fresh ? blocks::InvStores::streamed_aligned
-                                        : blocks::InvStores::cached;
-}
-
-std::uint8_t at(ByteView table, std::uint8_t index) {
-  if (index >= table.size()) fail_index_out_of_bounds(table.size(), index);
-  return table[index];
+  return total >= kStreamFrom && !fresh ? kernels::InvStores::streamed_aligned
+                                        : kernels::InvStores::cached;
 }
 
 // Restores positions [begin, begin + m) of every party. Each party's unkeyed
@@ -46,179 +39,112 @@ std::uint8_t at(ByteView table, std::uint8_t index) {
 // inverse table hold at least 256 entries, so no lookup can fail.
 void inv_block(const std::uint8_t* a, std::span<const Bytes> tables,
                std::span<const ByteView> mapped, std::size_t begin, std::size_t m,
-               std::span<const std::span<std::uint8_t>> out, blocks::RunBuffers& s) {
+               std::span<const std::span<std::uint8_t>> out, kernels::RunBuffers& s) {
   const std::size_t n = mapped.size();
   std::uint8_t* prefix = s.buffer(0);
   std::uint8_t* acc = s.buffer(1);
   std::uint8_t* t = s.buffer(2);
   for (std::size_t j = 0; j < n; ++j) {
-    blocks::lookup(tables[j].data(), mapped[j].data() + begin, out[j].data() + begin, m);
+    kernels::lookup(tables[j].data(), mapped[j].data() + begin, out[j].data() + begin, m);
   }
   const std::uint8_t* w0 = out[0].data() + begin;
   if (n >= 3) {
     // prefix = w[1] + ... + w[n-2]: the running value of the forward chain
     // before its step n-1.
     std::memcpy(prefix, out[1].data() + begin, m);
-    for (std::size_t j = 2; j + 1 < n; ++j) blocks::add(prefix, out[j].data() + begin, m);
-    blocks::lookup(a, prefix, t, m);
+    for (std::size_t j = 2; j + 1 < n; ++j) kernels::add(prefix, out[j].data() + begin, m);
+    kernels::lookup(a, prefix, t, m);
     std::uint8_t* last = out[n - 1].data() + begin;
-    blocks::zip(last, m, [](auto w, auto x, auto ta) { return w - x + ta; }, last, w0, t);
+    kernels::zip(last, m, [](auto w, auto x, auto ta) { return w - x + ta; }, last, w0, t);
     std::memcpy(acc, last, m);
     for (std::size_t k = n - 2; k >= 2; --k) {
       std::uint8_t* ck = out[k].data() + begin;
-      blocks::zip(prefix, m, [](auto pr, auto w) { return pr - w; }, prefix, ck);
-      blocks::lookup(a, prefix, t, m);
-      blocks::zip(ck, m, [](auto w, auto ac, auto x, auto ta) { return w + ac - x + ta; }, ck,
-                  acc, w0, t);
-      blocks::add(acc, ck, m);
+      kernels::zip(prefix, m, [](auto pr, auto w) { return pr - w; }, prefix, ck);
+      kernels::lookup(a, prefix, t, m);
+      kernels::zip(
+          ck, m, [](auto w, auto ac, auto x, auto ta) { return w + ac - x + ta; }, ck, acc, w0, t);
+      kernels::add(acc, ck, m);
     }
   } else {
     std::memset(acc, 0, m);
   }
   std::uint8_t* c1 = out[1].data() + begin;
-  blocks::zip(c1, m, [](auto w, auto ac, auto x) { return w + ac - x; }, c1, acc, w0);
-  blocks::add(acc, c1, m);
-  blocks::lookup(a, acc, t, m);
-  blocks::add(out[0].data() + begin, t, m);
+  kernels::zip(c1, m, [](auto w, auto ac, auto x) { return w + ac - x; }, c1, acc, w0);
+  kernels::add(acc, c1, m);
+  kernels::lookup(a, acc, t, m);
+  kernels::add(out[0].data() + begin, t, m);
+}
+
+// T[K[t]] = t for t ascending: later positions win, unset entries stay 0.
+Bytes invert_key(ByteView key) {
+  Bytes table(kKeySize, 0);
+  for (std::size_t t = 0; t < key.size(); ++t) table[key[t]] = static_cast<std::uint8_t>(t);
+  return table;
 }
 
 }  // namespace
 
-Bytes invert_key(ByteView key, std::size_t table_len) {
-  Bytes table(table_len, 0);
-  for (std::size_t t = 0; t < key.size(); ++t) {
-    if (key[t] >= table_len) fail_index_out_of_bounds(table_len, key[t]);
-    table[key[t]] = static_cast<std::uint8_t>(t);
-  }
-  return table;
-}
-
-Bytes inv_column(ByteView mapped_column, ByteView pub_key, std::span<const Bytes> inverse_tables) {
-  const std::size_t n = mapped_column.size();
-  if (n != inverse_tables.size()) {
-    fail_assert_eq("There should be there same number of data points as private keys", n,
-                   inverse_tables.size());
-  }
-  for (const Bytes& table : inverse_tables) {
-    if (pub_key.size() != table.size()) {
-      fail_assert_eq("All private keys should be the same length as the public key",
-                     pub_key.size(), table.size());
-    }
-  }
-  Bytes w(n);
-  for (std::size_t j = 0; j < n; ++j) w[j] = at(inverse_tables[j], mapped_column[j]);
-  Bytes c(n, 0);
-  std::uint8_t acc = 0;
-  if (n >= 3) {
-    std::uint8_t prefix = 0;
-    for (std::size_t j = 1; j + 1 < n; ++j) prefix = static_cast<std::uint8_t>(prefix + w[j]);
-    c[n - 1] = static_cast<std::uint8_t>(w[n - 1] - w[0] + at(pub_key, prefix));
-    acc = c[n - 1];
-    for (std::size_t k = n - 2; k >= 2; --k) {
-      prefix = static_cast<std::uint8_t>(prefix - w[k]);
-      c[k] = static_cast<std::uint8_t>(w[k] + acc - w[0] + at(pub_key, prefix));
-      acc = static_cast<std::uint8_t>(acc + c[k]);
-    }
-  }
-  if (n < 2) fail_index_out_of_bounds(n, 1);
-  c[1] = static_cast<std::uint8_t>(w[1] + acc - w[0]);
-  acc = static_cast<std::uint8_t>(acc + c[1]);
-  c[0] = static_cast<std::uint8_t>(w[0] + at(pub_key, acc));
-  return c;
-}
-
 std::size_t inv_data_length(ByteView pub_key, std::span<const ByteView> priv_keys,
-                            std::span<const ByteView> data_sequences, std::size_t table_len) {
+                            std::span<const ByteView> data_sequences) {
   const std::size_t n = data_sequences.size();
   if (n != priv_keys.size()) {
-    fail_assert_eq("There should be the same number of data sequences as private keys", n,
-                   priv_keys.size());
+    runtime::fail_assert_eq("There should be the same number of data sequences as private keys", n,
+                            priv_keys.size());
   }
-  if (n == 0) fail_index_out_of_bounds(0, 0);
-  const std::size_t len = blocks::common_length(data_sequences);
-  // Inverting a key fails only for a table shorter than its entries.
-  if (table_len < kKeySize)
-    for (ByteView key : priv_keys) invert_key(key, table_len);
+  if (n == 0) runtime::fail_index_out_of_bounds(0, 0);
+  const std::size_t len = kernels::common_length(data_sequences);
   if (len == 0) return 0;
   // Every position would fail this check the same way, so it runs once.
-  if (pub_key.size() != table_len) {
-    fail_assert_eq("All private keys should be the same length as the public key", pub_key.size(),
-                   table_len);
+  if (pub_key.size() != kKeySize) {
+    runtime::fail_assert_eq("All private keys should be the same length as the public key",
+                            pub_key.size(), kKeySize);
   }
   // A lone party has no second entry to restore.
-  if (table_len >= kKeySize && n == 1) fail_index_out_of_bounds(1, 1);
+  if (n == 1) runtime::fail_index_out_of_bounds(1, 1);
   return len;
 }
 
 void inv_data_into(ByteView pub_key, std::span<const ByteView> priv_keys,
                    std::span<const ByteView> data_sequences,
-                   std::span<const std::span<std::uint8_t>> out, std::size_t table_len) {
-  const std::size_t len = inv_data_length(pub_key, priv_keys, data_sequences, table_len);
+                   std::span<const std::span<std::uint8_t>> out) {
+  const std::size_t len = inv_data_length(pub_key, priv_keys, data_sequences);
   const std::size_t n = data_sequences.size();
   if (out.size() != n) throw InternalFailure("inv_data_into needs one output per party");
-  for (std::span<std::uint8_t> o : out) require_output_size(o, len);
+  for (std::span<std::uint8_t> o : out) runtime::ready_output(o, len);
   if (len == 0) return;
   std::vector<Bytes> tables;
   tables.reserve(n);
-  for (ByteView key : priv_keys) tables.push_back(invert_key(key, table_len));
-
-  if (table_len < kKeySize) {
-    // Lookups may fall outside the short tables: restore position by position
-    // in order, so the first failing position is the one reported.
-    Bytes column(n);
-    for (std::size_t i = 0; i < len; ++i) {
-      for (std::size_t j = 0; j < n; ++j) column[j] = data_sequences[j][i];
-      Bytes c = inv_column(column, pub_key, tables);
-      for (std::size_t j = 0; j < n; ++j) out[j][i] = c[j];
-    }
-    return;
-  }
+  for (ByteView key : priv_keys) tables.push_back(invert_key(key));
 
   const std::size_t block_count = (len + kBlock - 1) / kBlock;
-  const blocks::InvStores stores = inv_stores(n * len, is_fresh(out[0]));
+  const kernels::InvStores stores = inv_stores(n * len, runtime::is_fresh(out[0]));
   auto restore = [&](std::size_t first, std::size_t last) {
-    if (blocks::inv_positions_wide(pub_key.data(), tables, data_sequences, first * kBlock,
+    if (kernels::inv_positions_wide(pub_key.data(), tables, data_sequences, first * kBlock,
                                     std::min(len, last * kBlock), out, stores))
       return;
-    blocks::RunBuffers scratch(3, kBlock);
+    kernels::RunBuffers scratch(3, kBlock);
     for (std::size_t blk = first; blk < last; ++blk) {
       const std::size_t begin = blk * kBlock;
       inv_block(pub_key.data(), tables, data_sequences, begin, std::min(kBlock, len - begin), out,
                 scratch);
     }
   };
-  parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
-    fault_in_steps(out, kBlock, first, last, restore);
+  runtime::parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
+    runtime::fault_in_steps(out, kBlock, first, last, restore);
   });
 }
 
 std::vector<Bytes> inv_data(ByteView pub_key, std::span<const ByteView> priv_keys,
-                            std::span<const ByteView> data_sequences, std::size_t table_len) {
-  const std::size_t len = inv_data_length(pub_key, priv_keys, data_sequences, table_len);
+                            std::span<const ByteView> data_sequences) {
+  const std::size_t len = inv_data_length(pub_key, priv_keys, data_sequences);
   std::vector<Bytes> out(data_sequences.size());
   std::vector<std::span<std::uint8_t>> spans;
   for (Bytes& o : out) {
-    o = advised_bytes(len);
+    o = runtime::advised_bytes(len);
     spans.emplace_back(o);
   }
-  inv_data_into(pub_key, priv_keys, data_sequences, spans, table_len);
+  inv_data_into(pub_key, priv_keys, data_sequences, spans);
   return out;
-}
-
-std::vector<Bytes> inv_data(ByteView pub_key, std::span<const ByteView> priv_keys,
-                            std::span<const ByteView> data_sequences) {
-  return inv_data(pub_key, priv_keys, data_sequences, kKeySize);
-}
-
-std::size_t inv_data_length(ByteView pub_key, std::span<const ByteView> priv_keys,
-                            std::span<const ByteView> data_sequences) {
-  return inv_data_length(pub_key, priv_keys, data_sequences, kKeySize);
-}
-
-void inv_data_into(ByteView pub_key, std::span<const ByteView> priv_keys,
-                   std::span<const ByteView> data_sequences,
-                   std::span<const std::span<std::uint8_t>> out) {
-  inv_data_into(pub_key, priv_keys, data_sequences, out, kKeySize);
 }
 
 }  // namespace mirelon

@@ -1,5 +1,3 @@
-#include "mirelon/encrypt.hpp"
-
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -8,14 +6,15 @@
 #include <vector>
 
 #include "kernels/byte_blocks.hpp"
-#include "mirelon/failure.hpp"
+#include "mirelon/encrypt.hpp"
+#include "runtime/failure.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/parallel.hpp"
 
 namespace mirelon {
 namespace {
 
-using blocks::kBlock;
+using kernels::kBlock;
 
 // The first lookup past the end of a table, if any: the table's length and the
 // index used.
@@ -70,9 +69,9 @@ std::array<std::uint8_t, 256> padded(ByteView key) {
 // went past the end of a table (only possible when kChecked); the output of
 // such a block is then meaningless.
 template <bool kChecked>
-bool map_block(const std::uint8_t* a, std::size_t a_len, const std::uint8_t* b,
-               std::size_t b_len, std::uint64_t p, std::span<const ByteView> d,
-               std::size_t begin, std::size_t m, std::uint8_t* out, blocks::RunBuffers& s) {
+bool map_block(const std::uint8_t* a, std::size_t a_len, const std::uint8_t* b, std::size_t b_len,
+               std::uint64_t p, std::span<const ByteView> d, std::size_t begin, std::size_t m,
+               std::uint8_t* out, kernels::RunBuffers& s) {
   std::uint8_t* sum = s.buffer(0);
   std::uint8_t* u = s.buffer(1);
   std::uint8_t* v = s.buffer(2);
@@ -83,37 +82,38 @@ bool map_block(const std::uint8_t* a, std::size_t a_len, const std::uint8_t* b,
 
   // sum = S[1], byte-wise over whole sequences.
   std::memcpy(sum, d[1].data() + begin, m);
-  for (std::size_t j = 2; j < n; ++j) blocks::add(sum, d[j].data() + begin, m);
-  if constexpr (kChecked) worst_a = std::max(worst_a, blocks::max_of(sum, m));
-  blocks::lookup(a, sum, t, m);
+  for (std::size_t j = 2; j < n; ++j) kernels::add(sum, d[j].data() + begin, m);
+  if constexpr (kChecked) worst_a = std::max(worst_a, kernels::max_of(sum, m));
+  kernels::lookup(a, sum, t, m);
   // u = x = c[0] - A[S[1]]
-  blocks::zip(u, m, [](auto c0, auto ta) { return c0 - ta; }, d[0].data() + begin, t);
+  kernels::zip(u, m, [](auto c0, auto ta) { return c0 - ta; }, d[0].data() + begin, t);
 
   const std::uint8_t* c1 = d[1].data() + begin;
   if (p == 0) {
-    if constexpr (kChecked) worst_b = blocks::max_of(u, m);
-    blocks::lookup(b, u, out, m);
+    if constexpr (kChecked) worst_b = kernels::max_of(u, m);
+    kernels::lookup(b, u, out, m);
   } else {
     // u = x - S[1] + c[1], kept so that once c[k] is added, u + c[k] - A[v]
     // is the step value d of step k; v = y = u + c[1].
-    blocks::zip(u, m, [](auto x, auto s1, auto c) { return x - s1 + c; }, u, sum, c1);
-    blocks::zip(v, m, [](auto uu, auto c) { return uu + c; }, u, c1);
+    kernels::zip(u, m, [](auto x, auto s1, auto c) { return x - s1 + c; }, u, sum, c1);
+    kernels::zip(v, m, [](auto uu, auto c) { return uu + c; }, u, c1);
     for (std::uint64_t k = 2; k <= p; ++k) {
       const std::uint8_t* ck = d[k].data() + begin;
-      if constexpr (kChecked) worst_a = std::max(worst_a, blocks::max_of(v, m));
-      blocks::lookup(a, v, t, m);
+      if constexpr (kChecked) worst_a = std::max(worst_a, kernels::max_of(v, m));
+      kernels::lookup(a, v, t, m);
       if (k < p) {
         // v += d with d = (u + c[k]) + c[k] - A[v]; then u += c[k].
-        blocks::zip(v, m, [](auto vv, auto uu, auto c, auto ta) { return vv + uu + c + c - ta; },
-                    v, u, ck, t);
-        blocks::add(u, ck, m);
+        kernels::zip(
+            v, m, [](auto vv, auto uu, auto c, auto ta) { return vv + uu + c + c - ta; }, v, u, ck,
+            t);
+        kernels::add(u, ck, m);
       } else {
         // The last step's d itself goes to the private key, not v + d.
-        blocks::zip(v, m, [](auto uu, auto c, auto ta) { return uu + c + c - ta; }, u, ck, t);
+        kernels::zip(v, m, [](auto uu, auto c, auto ta) { return uu + c + c - ta; }, u, ck, t);
       }
     }
-    if constexpr (kChecked) worst_b = blocks::max_of(v, m);
-    blocks::lookup(b, v, out, m);
+    if constexpr (kChecked) worst_b = kernels::max_of(v, m);
+    kernels::lookup(b, v, out, m);
   }
   if constexpr (kChecked) return m == 0 || (worst_a < a_len && worst_b < b_len);
   (void)a_len;
@@ -123,29 +123,18 @@ bool map_block(const std::uint8_t* a, std::size_t a_len, const std::uint8_t* b,
 
 }  // namespace
 
-std::uint8_t map_column(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
-                        ByteView column) {
-  if (identity >= column.size()) throw InternalFailure("assertion failed: identity < num_funcs");
-  std::uint8_t out = 0;
-  OutOfBounds failure;
-  if (!map_one(pub_key, priv_key, identity, column.data(), column.size(), out, failure)) {
-    fail_index_out_of_bounds(failure.len, failure.index);
-  }
-  return out;
-}
-
 std::size_t map_data_length(std::uint64_t identity, std::span<const ByteView> data_sequences) {
   const std::size_t n = data_sequences.size();
   if (n < 2) throw InternalFailure("At least two parties must be present");
   if (identity >= n) throw InternalFailure("assertion failed: identity < num_funcs");
-  const std::size_t len = blocks::common_length(data_sequences);
+  const std::size_t len = kernels::common_length(data_sequences);
   return len;
 }
 
 void map_data_into(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
                    std::span<const ByteView> data_sequences, std::span<std::uint8_t> out) {
   const std::size_t len = map_data_length(identity, data_sequences);
-  require_output_size(out, len);
+  runtime::ready_output(out, len);
   const std::size_t n = data_sequences.size();
   if (len == 0) return;
 
@@ -156,10 +145,10 @@ void map_data_into(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
     auto map = [&](std::size_t first, std::size_t last) {
       const std::size_t begin = first * kBlock;
       const std::size_t end = std::min(len, last * kBlock);
-      if (blocks::map_positions_wide(pub_key.data(), priv_key.data(), identity, data_sequences,
+      if (kernels::map_positions_wide(pub_key.data(), priv_key.data(), identity, data_sequences,
                                       begin, end, out.data() + begin))
         return;
-      blocks::RunBuffers scratch(4, kBlock);
+      kernels::RunBuffers scratch(4, kBlock);
       for (std::size_t blk = first; blk < last; ++blk) {
         const std::size_t begin = blk * kBlock;
         const std::size_t m = std::min(kBlock, len - begin);
@@ -168,8 +157,8 @@ void map_data_into(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
       }
     };
     const std::span<std::uint8_t> outputs[] = {out};
-    parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
-      fault_in_steps(outputs, kBlock, first, last, map);
+    runtime::parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
+      runtime::fault_in_steps(outputs, kBlock, first, last, map);
     });
     return;
   }
@@ -184,8 +173,8 @@ void map_data_into(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
   constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
   std::atomic<std::size_t> lowest_failed{kNone};
   std::vector<OutOfBounds> failures(block_count);
-  parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
-    blocks::RunBuffers scratch(4, kBlock);
+  runtime::parallel::for_ranges(block_count, 1, [&](std::size_t first, std::size_t last) {
+    kernels::RunBuffers scratch(4, kBlock);
     std::vector<std::uint8_t> column(n);
     for (std::size_t blk = first; blk < last; ++blk) {
       // A lower block has already failed: this one cannot be the one reported.
@@ -208,13 +197,13 @@ void map_data_into(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
     }
   });
   if (const std::size_t blk = lowest_failed.load(); blk != kNone) {
-    fail_index_out_of_bounds(failures[blk].len, failures[blk].index);
+    runtime::fail_index_out_of_bounds(failures[blk].len, failures[blk].index);
   }
 }
 
 Bytes map_data(ByteView pub_key, ByteView priv_key, std::uint64_t identity,
                std::span<const ByteView> data_sequences) {
-  Bytes out = advised_bytes(map_data_length(identity, data_sequences));
+  Bytes out = runtime::advised_bytes(map_data_length(identity, data_sequences));
   map_data_into(pub_key, priv_key, identity, data_sequences, out);
   return out;
 }

@@ -55,13 +55,6 @@ std::optional<std::uint64_t> first_usable_divisor(std::uint64_t n, std::uint64_t
 
 }  // namespace
 
-std::string message(const InvoluteError& error) {
-  if (const auto* m = std::get_if<ChunkMismatch>(&error))
-    return "Packet length (" + std::to_string(m->packet_len) +
-           ") is not a multiple of chunk size (" + std::to_string(m->chunk_size) + ").";
-  return "Duplicate crumbs detected after operations, cannot create a unique pattern";
-}
-
 // Candidates from min_size to n / 2 in ascending order; only divisors of n
 // can be usable, and a divisor is usable when its chunks are pairwise
 // distinct. The first usable one wins, else the whole packet is one chunk.

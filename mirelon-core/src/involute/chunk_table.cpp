@@ -152,7 +152,7 @@ struct TableView {
 
 // The view of the table for chunks of `size` bytes of the packet.
 template <class Slot, class Hash>
-TableView<Slot, Hash> view_of(ZeroedBuffer& table, ByteView packet, std::uint64_t size) {
+TableView<Slot, Hash> view_of(runtime::ZeroedBuffer& table, ByteView packet, std::uint64_t size) {
   const std::uint64_t count = packet.size() / size;
   const unsigned index_bits = static_cast<unsigned>(std::bit_width(count));
   const unsigned tag_bits = 8 * sizeof(Slot) - index_bits;
@@ -170,7 +170,7 @@ TableView<Slot, Hash> view_of(ZeroedBuffer& table, ByteView packet, std::uint64_
 }
 
 template <class Slot, class Hash>
-bool distinct_in(ZeroedBuffer& table, ByteView packet, std::uint64_t size) {
+bool distinct_in(runtime::ZeroedBuffer& table, ByteView packet, std::uint64_t size) {
   const std::uint64_t count = packet.size() / size;
   const TableView<Slot, Hash> view = view_of<Slot, Hash>(table, packet, size);
   const std::size_t bytes = view.capacity * sizeof(Slot);
@@ -187,12 +187,12 @@ bool distinct_in(ZeroedBuffer& table, ByteView packet, std::uint64_t size) {
     return false;
   }
   if (reached == count) return true;
-  const std::size_t workers = parallel::worker_count();
+  const std::size_t workers = runtime::parallel::worker_count();
   const std::uint64_t rest = count - prefix;
   auto edge = [&](std::size_t k) {
     return prefix + static_cast<std::uint64_t>(static_cast<unsigned __int128>(rest) * k / workers);
   };
-  parallel::for_ranges(workers, 1, [&](std::size_t begin, std::size_t end) {
+  runtime::parallel::for_ranges(workers, 1, [&](std::size_t begin, std::size_t end) {
     // A copy per worker: the slots it writes cannot alias the copy, so the
     // fields stay in registers.
     const TableView<Slot, Hash> mine = view;
@@ -225,7 +225,7 @@ void ChunkTable::reserve(std::uint64_t count, std::uint64_t c) {
   const std::size_t width = wide_ ? 8 : 4;
   const std::uint64_t slots = table_slots(count, c, width);
   if (slots > SIZE_MAX / width) throw std::bad_alloc();
-  slots_ = ZeroedBuffer(slots * width, ZeroedBuffer::Use::Dense);
+  slots_ = runtime::ZeroedBuffer(slots * width, runtime::ZeroedBuffer::Use::Dense);
 }
 
 bool ChunkTable::distinct(ByteView packet, std::uint64_t c) {
@@ -248,8 +248,8 @@ bool distinct_by_bitmap(ByteView packet, std::uint64_t c) {
   const std::uint64_t values = std::uint64_t{1} << (8 * c);
   if (count > values) return false;  // more chunks than values: some repeat
   constexpr std::uint64_t kWordBits = 64;
-  const ZeroedBuffer buffer((values / kWordBits + 1) * sizeof(std::uint64_t),
-                            ZeroedBuffer::Use::Sparse);
+  const runtime::ZeroedBuffer buffer((values / kWordBits + 1) * sizeof(std::uint64_t),
+                            runtime::ZeroedBuffer::Use::Sparse);
   std::uint64_t* const bits = reinterpret_cast<std::uint64_t*>(buffer.data());
   constexpr std::uint64_t kAhead = 16;
   const std::uint8_t* base = packet.data();

@@ -38,7 +38,7 @@ class ChunkTable {
  private:
   void reserve(std::uint64_t count, std::uint64_t c);
 
-  ZeroedBuffer slots_;
+  runtime::ZeroedBuffer slots_;
   bool wide_ = false;  // 64-bit slots (chunk counts of 2^32 - 1 and more)
 };
 

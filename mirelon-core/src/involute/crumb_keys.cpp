@@ -68,7 +68,7 @@ using BucketStarts = std::array<std::uint64_t, kBuckets + 1>;
 // Distributes from[0, n) into to[0, n) by top byte, on the pool; returns
 // where each bucket starts in `to`. The two ranges do not overlap.
 BucketStarts distribute(const std::uint64_t* from, std::size_t n, std::uint64_t* to) {
-  const std::size_t blocks = std::clamp<std::size_t>(2 * parallel::worker_count(), 1, 16);
+  const std::size_t blocks = std::clamp<std::size_t>(2 * runtime::parallel::worker_count(), 1, 16);
   auto block_begin = [&](std::size_t b) { return b * n / blocks; };
 
   // counts[b * kBuckets + v]: keys of block b in bucket v, turned into the
@@ -76,7 +76,7 @@ BucketStarts distribute(const std::uint64_t* from, std::size_t n, std::uint64_t*
   std::vector<std::uint64_t> counts(blocks * kBuckets, 0);
   // Bounds and pointers are read into locals first: the stores to the counts
   // could otherwise alias them, and each step would recompute a division.
-  parallel::for_each_index(blocks, 1, [&](std::size_t b) {
+  runtime::parallel::for_each_index(blocks, 1, [&](std::size_t b) {
     std::uint64_t* const mine = counts.data() + b * kBuckets;
     const std::size_t last = block_begin(b + 1);
     for (std::size_t i = block_begin(b); i < last; ++i) ++mine[top_byte(from[i])];
@@ -92,7 +92,7 @@ BucketStarts distribute(const std::uint64_t* from, std::size_t n, std::uint64_t*
     }
   }
   starts[kBuckets] = running;
-  parallel::for_each_index(blocks, 1, [&](std::size_t b) {
+  runtime::parallel::for_each_index(blocks, 1, [&](std::size_t b) {
     std::uint64_t* const next = counts.data() + b * kBuckets;
     const std::size_t last = block_begin(b + 1);
     for (std::size_t i = block_begin(b); i < last; ++i) to[next[top_byte(from[i])]++] = from[i];
@@ -147,7 +147,7 @@ CrumbKeys sort_keys(CrumbKeys keys) {
       ++lo;
       continue;
     }
-    parallel::for_each_index(hi - lo, 4, [&](std::size_t i) {
+    runtime::parallel::for_each_index(hi - lo, 4, [&](std::size_t i) {
       const std::size_t v = lo + i;
       sort_bucket(part_a(v), part_b(v), all + result_start(v));
     });

@@ -31,7 +31,7 @@ class KeyLayout {
   std::uint64_t index_mask_;
 };
 
-using CrumbKeys = ScratchArray<std::uint64_t>;
+using CrumbKeys = runtime::ScratchArray<std::uint64_t>;
 
 // The keys in ascending order, sorted on the pool.
 CrumbKeys sort_keys(CrumbKeys keys);

@@ -13,7 +13,7 @@
 #include "crypto/openssl.hpp"
 #include "kernels/byte_counts.hpp"
 #include "mirelon/bytes.hpp"
-#include "mirelon/chunk_geometry.hpp"
+#include "mirelon/involute.hpp"
 
 namespace mirelon {
 
@@ -33,10 +33,10 @@ std::uint64_t plain_branch(ByteView salt);
 crypto::Digest compute_crumb(ByteView chunk, ByteView salt, const crypto::Digest& seed);
 
 // How often each byte value occurs in `packet` (counted on the pool).
-ByteCounts count_bytes_on_pool(ByteView packet);
+kernels::ByteCounts count_bytes_on_pool(ByteView packet);
 
 // The seed of a packet with these byte counts under `branch`.
-crypto::Digest involution_seed(const ByteCounts& counts, std::uint64_t branch);
+crypto::Digest involution_seed(const kernels::ByteCounts& counts, std::uint64_t branch);
 
 // The involution under a seed computed beforehand; `out` holds packet.size()
 // bytes and may be the packet itself, whose chunks are then moved in place.

@@ -15,6 +15,7 @@
 #include "crypto/sha256_multi.hpp"
 #include "involute/crumb_keys.hpp"
 #include "involute/crumbs.hpp"
+#include "runtime/byte_order.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/parallel.hpp"
 #include "runtime/scratch_array.hpp"
@@ -31,9 +32,9 @@ constexpr std::size_t kTaskBytes = std::size_t{64} << 10;
 // order, given the packet's byte counts. The order depends only on how often
 // each value occurs, so each value's run is fed from a constant buffer instead
 // of sorting a copy.
-crypto::Digest seed_from_counts(ByteCounts counts, std::uint64_t branch) {
+crypto::Digest seed_from_counts(kernels::ByteCounts counts, std::uint64_t branch) {
   std::array<std::uint8_t, 8> branch_bytes;
-  store_u64_be(branch_bytes.data(), branch);
+  runtime::store_u64_be(branch_bytes.data(), branch);
   for (std::uint8_t b : branch_bytes) ++counts[b];
 
   std::array<std::uint8_t, 4096> run;
@@ -74,12 +75,12 @@ bool settle_tie(ByteView packet, std::size_t c, ByteView salt, const crypto::Dig
 // read per chunk, which the processor overlaps far better than two dependent
 // ones: about half the time of gathering in one loop.
 template <class Index>
-ScratchArray<Index> source_chunks(const CrumbKeys& keys, const KeyLayout& layout,
+runtime::ScratchArray<Index> source_chunks(const CrumbKeys& keys, const KeyLayout& layout,
                                   std::size_t grain) {
   // Far ahead: for a packet larger than the caches each read waits on memory.
   constexpr std::size_t kAhead = 128;
-  ScratchArray<Index> source = ScratchArray<Index>(keys.size());
-  parallel::for_ranges(keys.size(), grain, [&](std::size_t begin, std::size_t end) {
+  runtime::ScratchArray<Index> source = runtime::ScratchArray<Index>(keys.size());
+  runtime::parallel::for_ranges(keys.size(), grain, [&](std::size_t begin, std::size_t end) {
     for (std::size_t j = begin; j < end; ++j) {
       if (j + kAhead < end) __builtin_prefetch(keys.data() + layout.index(keys[j + kAhead]));
       source[j] = static_cast<Index>(layout.index(keys[layout.index(keys[j])]));
@@ -91,7 +92,7 @@ ScratchArray<Index> source_chunks(const CrumbKeys& keys, const KeyLayout& layout
 // Copies output chunks [begin, end). kSize is the chunk size when known at
 // compile time, else 0.
 template <std::size_t kSize, class Index>
-void gather(ByteView packet, const ScratchArray<Index>& source, std::size_t c, std::size_t begin,
+void gather(ByteView packet, const runtime::ScratchArray<Index>& source, std::size_t c, std::size_t begin,
             std::size_t end, std::span<std::uint8_t> out) {
   constexpr std::size_t kAhead = 256;
   const std::size_t size = kSize != 0 ? kSize : c;
@@ -162,14 +163,14 @@ void walk_runs(std::span<std::uint8_t> data, Index* source, std::size_t c, std::
 }
 
 template <class Index>
-void permute_in_place(std::span<std::uint8_t> data, ScratchArray<Index>& source, std::size_t c,
+void permute_in_place(std::span<std::uint8_t> data, runtime::ScratchArray<Index>& source, std::size_t c,
                       std::span<std::uint8_t> room) {
   const std::size_t k = source.size();
   const std::size_t segment = std::bit_ceil(std::max<std::size_t>(64, c / 8));
   const std::size_t starts = (k + segment - 1) / segment;
-  ScratchBlock own(room.size() >= starts * c ? 0 : starts * c);
+  runtime::ScratchBlock own(room.size() >= starts * c ? 0 : starts * c);
   std::uint8_t* const saved = own.data() != nullptr ? own.data() : room.data();
-  parallel::for_ranges(starts, std::max<std::size_t>(1, kTaskBytes / c),
+  runtime::parallel::for_ranges(starts, std::max<std::size_t>(1, kTaskBytes / c),
                        [&](std::size_t begin, std::size_t end) {
                          for (std::size_t s = begin; s < end; ++s)
                            std::memcpy(saved + s * c, data.data() + s * segment * c, c);
@@ -182,7 +183,7 @@ void permute_in_place(std::span<std::uint8_t> data, ScratchArray<Index>& source,
       default: return walk_runs<0>(data, source.data(), c, segment, saved, begin, end);
     }
   };
-  parallel::for_ranges(starts, std::max<std::size_t>(1, kTaskBytes / (segment * c)), walk);
+  runtime::parallel::for_ranges(starts, std::max<std::size_t>(1, kTaskBytes / (segment * c)), walk);
   std::vector<std::uint8_t> held(c);
   for (std::size_t j = 0; j < k; ++j) {
     if (source[j] == j) continue;
@@ -205,7 +206,7 @@ template <class Index>
 void place_in_crumb_order(ByteView packet, CrumbKeys keys, const KeyLayout& layout,
                           std::size_t c, bool out_faulted_in, std::span<std::uint8_t> out) {
   const std::size_t grain = std::max<std::size_t>(1, kTaskBytes / c);
-  ScratchArray<Index> source = source_chunks<Index>(keys, layout, grain);
+  runtime::ScratchArray<Index> source = source_chunks<Index>(keys, layout, grain);
   const std::span<std::uint8_t> room(reinterpret_cast<std::uint8_t*>(keys.data()),
                                      keys.size() * sizeof(std::uint64_t));
   if (packet.data() == out.data() && room.size() < packet.size())
@@ -213,7 +214,7 @@ void place_in_crumb_order(ByteView packet, CrumbKeys keys, const KeyLayout& layo
   // Chunks of 8 bytes or less fit in the keys' memory: the packet moves
   // there first, and is gathered back from it.
   if (packet.data() == out.data()) {
-    parallel::for_ranges(packet.size(), kTaskBytes, [&](std::size_t begin, std::size_t end) {
+    runtime::parallel::for_ranges(packet.size(), kTaskBytes, [&](std::size_t begin, std::size_t end) {
       std::memcpy(room.data() + begin, packet.data() + begin, end - begin);
     });
     packet = ByteView(room.data(), packet.size());
@@ -232,9 +233,9 @@ void place_in_crumb_order(ByteView packet, CrumbKeys keys, const KeyLayout& layo
   // An output the seed phase has not faulted in is faulted in by the worker
   // about to write it.
   const std::span<std::uint8_t> outputs[] = {out};
-  parallel::for_ranges(source.size(), grain, [&](std::size_t begin, std::size_t end) {
+  runtime::parallel::for_ranges(source.size(), grain, [&](std::size_t begin, std::size_t end) {
     if (out_faulted_in) return copy(begin, end);
-    fault_in_steps(outputs, c, begin, end, copy);
+    runtime::fault_in_steps(outputs, c, begin, end, copy);
   });
 }
 
@@ -286,11 +287,11 @@ struct SeedSource {
 // With `counts`, the packet's bytes are counted on the way (the rest of each
 // chunk on its own), so that the counting mostly hides behind the hashing.
 void absorb_leading(ByteView packet, std::size_t c, std::size_t lead_blocks, std::size_t grain,
-                    std::span<crypto::ShaState> states, ByteCounts* counts) {
-  parallel::for_ranges(states.size(), grain, [&](std::size_t begin, std::size_t end) {
+                    std::span<crypto::ShaState> states, kernels::ByteCounts* counts) {
+  runtime::parallel::for_ranges(states.size(), grain, [&](std::size_t begin, std::size_t end) {
     std::fill(states.begin() + static_cast<std::ptrdiff_t>(begin),
               states.begin() + static_cast<std::ptrdiff_t>(end), crypto::kShaInitial);
-    ByteTally tally;
+    kernels::ByteTally tally;
     chunk_batches(packet, c, begin, end,
                   [&](std::size_t first, const std::uint8_t* const* own, std::size_t count) {
                     if (counts == nullptr)
@@ -315,7 +316,7 @@ struct SeededWork {
   std::size_t lead_blocks = 0;
   // Whether the output's pages were faulted in meanwhile.
   bool out_faulted_in = false;
-  ScratchArray<crypto::ShaState> states;
+  runtime::ScratchArray<crypto::ShaState> states;
   CrumbKeys keys;  // one per chunk, not yet written
 };
 
@@ -330,41 +331,41 @@ SeededWork seed_phase(ByteView packet, std::size_t c, const SeedSource& source,
   const std::size_t k = packet.size() / c;
   // A seed given outright leaves nothing to overlap: every crumb is hashed
   // in one go, and no hash states are kept.
-  const bool overlap = parallel::worker_count() > 1 && !source.known;
+  const bool overlap = runtime::parallel::worker_count() > 1 && !source.known;
   const bool count_while_hashing = !overlap && !source.known && c >= 2 * crypto::kShaBlock;
   SeededWork work;
   work.lead_blocks = overlap || count_while_hashing ? c / crypto::kShaBlock : 0;
-  auto seed_from = [&](const ByteCounts& counts) {
+  auto seed_from = [&](const kernels::ByteCounts& counts) {
     return source.known ? *source.known : seed_from_counts(counts, source.branch);
   };
 
   if (count_while_hashing) {
-    work.states = ScratchArray<crypto::ShaState>(k);
-    ByteCounts counts{};
+    work.states = runtime::ScratchArray<crypto::ShaState>(k);
+    kernels::ByteCounts counts{};
     absorb_leading(packet, c, work.lead_blocks, crumb_grain, work.states, &counts);
     work.seed = seed_from(counts);
     work.keys = CrumbKeys(k);
   } else if (!overlap) {
-    work.seed = seed_from(source.known ? ByteCounts{} : count_bytes_on_pool(packet));
+    work.seed = seed_from(source.known ? kernels::ByteCounts{} : count_bytes_on_pool(packet));
     work.keys = CrumbKeys(k);
   } else {
     // The counts come first, on every worker; only the serial hash of the
     // sorted bytes then runs beside the seed-independent work.
-    const ByteCounts counts = source.known ? ByteCounts{} : count_bytes_on_pool(packet);
-    parallel::for_each_index(2, 1, [&](std::size_t task) {
+    const kernels::ByteCounts counts = source.known ? kernels::ByteCounts{} : count_bytes_on_pool(packet);
+    runtime::parallel::for_each_index(2, 1, [&](std::size_t task) {
       if (task == 0) {
         work.seed = seed_from(counts);
         return;
       }
       // Each in parallel pieces, so that the worker done with the seed can
       // take some.
-      parallel::for_ranges(out.size(), kFaultGrain, [&](std::size_t begin, std::size_t end) {
-        fault_in(out.subspan(begin, end - begin));
+      runtime::parallel::for_ranges(out.size(), kFaultGrain, [&](std::size_t begin, std::size_t end) {
+        runtime::fault_in(out.subspan(begin, end - begin));
       });
       work.out_faulted_in = true;
       work.keys = CrumbKeys(k);
       if (work.lead_blocks == 0) return;
-      work.states = ScratchArray<crypto::ShaState>(k);
+      work.states = runtime::ScratchArray<crypto::ShaState>(k);
       absorb_leading(packet, c, work.lead_blocks, crumb_grain, work.states, nullptr);
     });
   }
@@ -379,9 +380,9 @@ void crumb_phase(ByteView packet, ByteView salt, std::size_t c, std::size_t crum
   Bytes shared(salt.size() + work.seed.size());
   if (!salt.empty()) std::memcpy(shared.data(), salt.data(), salt.size());
   std::memcpy(shared.data() + salt.size(), work.seed.data(), work.seed.size());
-  const std::uint64_t seed_lead = load_u64_be(work.seed.data());
+  const std::uint64_t seed_lead = runtime::load_u64_be(work.seed.data());
 
-  parallel::for_ranges(work.keys.size(), crumb_grain, [&](std::size_t begin, std::size_t end) {
+  runtime::parallel::for_ranges(work.keys.size(), crumb_grain, [&](std::size_t begin, std::size_t end) {
     std::array<crypto::ShaState, kCrumbBatch> initial;
     initial.fill(crypto::kShaInitial);
     std::array<crypto::Digest, kCrumbBatch> digests;
@@ -393,7 +394,7 @@ void crumb_phase(ByteView packet, ByteView salt, std::size_t c, std::size_t crum
                                        digests.data());
                     for (std::size_t j = 0; j < count; ++j)
                       work.keys[first + j] =
-                          layout.key(load_u64_be(digests[j].data()) ^ seed_lead, first + j);
+                          layout.key(runtime::load_u64_be(digests[j].data()) ^ seed_lead, first + j);
                   });
   });
   work.states = {};
@@ -451,7 +452,7 @@ std::optional<tl::expected<void, InvoluteError>> trivial_involution(ByteView pac
                                                                     std::uint64_t chunk_size,
                                                                     std::span<std::uint8_t> out) {
   if (auto mismatch = chunk_mismatch(packet.size(), chunk_size)) return tl::unexpected(*mismatch);
-  require_output_size(out, packet.size());
+  runtime::ready_output(out, packet.size());
   if (chunk_size == 0 && !packet.empty() && out.data() != packet.data())
     std::memcpy(out.data(), packet.data(), packet.size());
   if (chunk_size == 0 || packet.empty()) return tl::expected<void, InvoluteError>{};
@@ -460,20 +461,20 @@ std::optional<tl::expected<void, InvoluteError>> trivial_involution(ByteView pac
 
 }  // namespace
 
-ByteCounts count_bytes_on_pool(ByteView packet) {
+kernels::ByteCounts count_bytes_on_pool(ByteView packet) {
   const std::size_t blocks = (packet.size() + kCountBlock - 1) / kCountBlock;
-  std::vector<ByteCounts> partial(blocks, ByteCounts{});
-  parallel::for_each_index(blocks, 1, [&](std::size_t b) {
+  std::vector<kernels::ByteCounts> partial(blocks, kernels::ByteCounts{});
+  runtime::parallel::for_each_index(blocks, 1, [&](std::size_t b) {
     const std::size_t begin = b * kCountBlock;
-    partial[b] = count_bytes(packet.subspan(begin, std::min(kCountBlock, packet.size() - begin)));
+    partial[b] = kernels::count_bytes(packet.subspan(begin, std::min(kCountBlock, packet.size() - begin)));
   });
-  ByteCounts total{};
-  for (const ByteCounts& h : partial)
+  kernels::ByteCounts total{};
+  for (const kernels::ByteCounts& h : partial)
     for (std::size_t v = 0; v < 256; ++v) total[v] += h[v];
   return total;
 }
 
-crypto::Digest involution_seed(const ByteCounts& counts, std::uint64_t branch) {
+crypto::Digest involution_seed(const kernels::ByteCounts& counts, std::uint64_t branch) {
   return seed_from_counts(counts, branch);
 }
 
@@ -517,7 +518,7 @@ tl::expected<Bytes, InvoluteError> cond_involute_packet(ByteView packet, ByteVie
                                                         std::uint64_t high_bound,
                                                         float test_value) {
   if (auto mismatch = chunk_mismatch(packet.size(), chunk_size)) return tl::unexpected(*mismatch);
-  Bytes out = advised_bytes(packet.size());
+  Bytes out = runtime::advised_bytes(packet.size());
   auto done = cond_involute_packet_into(packet, salt, chunk_size, low_bound, high_bound,
                                         test_value, out);
   if (!done) return tl::unexpected(done.error());
@@ -527,7 +528,7 @@ tl::expected<Bytes, InvoluteError> cond_involute_packet(ByteView packet, ByteVie
 tl::expected<Bytes, InvoluteError> involute_packet(ByteView packet, ByteView salt,
                                                    std::uint64_t chunk_size) {
   if (auto mismatch = chunk_mismatch(packet.size(), chunk_size)) return tl::unexpected(*mismatch);
-  Bytes out = advised_bytes(packet.size());
+  Bytes out = runtime::advised_bytes(packet.size());
   auto done = involute_packet_into(packet, salt, chunk_size, out);
   if (!done) return tl::unexpected(done.error());
   return out;

@@ -3,6 +3,7 @@
 // become order keys, and the keys map strictly increasingly into 64-bit values.
 
 #include <cstdint>
+#include <memory>
 
 #include "mirelon/bytes.hpp"
 
@@ -31,7 +32,7 @@ class OrderPreservingMap {
 
  private:
   struct State;
-  State* state_;
+  std::unique_ptr<const State> state_;
 };
 
 }  // namespace mirelon

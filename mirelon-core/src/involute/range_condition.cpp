@@ -8,6 +8,7 @@
 #include "crypto/openssl.hpp"
 #include "involute/order_preserving_map.hpp"
 #include "mirelon/failure.hpp"
+#include "runtime/byte_order.hpp"
 
 namespace mirelon {
 namespace {
@@ -47,9 +48,9 @@ struct OrderPreservingMap::State {
   crypto::HmacSha256 hmac;
 };
 
-OrderPreservingMap::OrderPreservingMap(ByteView salt) : state_(new State(salt)) {}
+OrderPreservingMap::OrderPreservingMap(ByteView salt) : state_(std::make_unique<State>(salt)) {}
 
-OrderPreservingMap::~OrderPreservingMap() { delete state_; }
+OrderPreservingMap::~OrderPreservingMap() = default;
 
 std::uint64_t OrderPreservingMap::map_value(std::uint32_t key) const {
   const std::uint64_t x = key;
@@ -60,15 +61,15 @@ std::uint64_t OrderPreservingMap::map_value(std::uint32_t key) const {
   std::uint32_t depth = 0;
   std::array<std::uint8_t, 28> message;
   while (dlo != dhi) {
-    store_u32_be(message.data(), dlo);
-    store_u32_be(message.data() + 4, dhi);
-    store_u64_be(message.data() + 8, rlo);
-    store_u64_be(message.data() + 16, rhi);
-    store_u32_be(message.data() + 24, depth);
+    runtime::store_u32_be(message.data(), dlo);
+    runtime::store_u32_be(message.data() + 4, dhi);
+    runtime::store_u64_be(message.data() + 8, rlo);
+    runtime::store_u64_be(message.data() + 16, rhi);
+    runtime::store_u32_be(message.data() + 24, depth);
     const crypto::Digest mac = state_->hmac.mac(message);
 
     // u64 -> double rounds to nearest, ties to even; scaling by 2^-64 is exact.
-    const double u = static_cast<double>(load_u64_be(mac.data())) * kTwoToMinus64;
+    const double u = static_cast<double>(runtime::load_u64_be(mac.data())) * kTwoToMinus64;
     const double ds = static_cast<double>(std::uint64_t{dhi} - dlo + 1);
     // A range of 2^64 values would wrap to 0 here; the walk starts below that
     // and only shrinks, except through the wrap of rhi described below.
@@ -101,10 +102,10 @@ PreparedBounds prep_condition(float low_bound, float high_bound, ByteView salt) 
 std::uint64_t cond_hash_branch(std::uint64_t low_bound, std::uint64_t high_bound,
                                float test_value, ByteView salt) {
   std::array<std::uint8_t, 16> bounds;
-  store_u64_be(bounds.data(), low_bound);
-  store_u64_be(bounds.data() + 8, high_bound);
+  runtime::store_u64_be(bounds.data(), low_bound);
+  runtime::store_u64_be(bounds.data() + 8, high_bound);
   const crypto::Digest digest = crypto::Sha256().update(bounds).update(salt).finish();
-  const std::uint64_t h = load_u64_le(digest.data());
+  const std::uint64_t h = runtime::load_u64_le(digest.data());
 
   const std::uint64_t t = OrderPreservingMap(salt).map_value(domain_key(test_value));
   const bool inside = low_bound <= t && t <= high_bound;

@@ -5,7 +5,7 @@
 
 #include "mirelon/failure.hpp"
 
-namespace mirelon::blocks {
+namespace mirelon::kernels {
 
 std::size_t common_length(std::span<const ByteView> sequences) {
   const std::size_t len = sequences[0].size();
@@ -24,4 +24,4 @@ void lookup(const std::uint8_t* table, const std::uint8_t* index, std::uint8_t* 
   for (std::size_t i = 0; i < m; ++i) out[i] = table[index[i]];
 }
 
-}  // namespace mirelon::blocks
+}  // namespace mirelon::kernels

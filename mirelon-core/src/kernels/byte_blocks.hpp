@@ -11,7 +11,7 @@
 
 #include "mirelon/bytes.hpp"
 
-namespace mirelon::blocks {
+namespace mirelon::kernels {
 
 // Positions per block: the mapping and its inverse hand the pool whole blocks,
 // and a block's per-run buffers stay in the first-level cache.
@@ -109,4 +109,4 @@ bool inv_positions_wide(const std::uint8_t* a, std::span<const Bytes> tables,
                          std::span<const ByteView> mapped, std::size_t begin, std::size_t end,
                          std::span<const std::span<std::uint8_t>> out, InvStores stores);
 
-}  // namespace mirelon::blocks
+}  // namespace mirelon::kernels

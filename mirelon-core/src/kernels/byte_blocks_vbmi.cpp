@@ -16,7 +16,7 @@
 
 #define MIRELON_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
 
-namespace mirelon::blocks {
+namespace mirelon::kernels {
 namespace {
 
 struct Table64 {
@@ -397,7 +397,7 @@ constexpr auto kInvByCount = inv_table(std::make_index_sequence<kFixedMax - 1>{}
 
 bool vbmi_available() {
   static const bool yes = [] {
-    if (portable_kernels_requested()) return false;
+    if (runtime::portable_kernels_requested()) return false;
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
            __builtin_cpu_supports("avx512vbmi");
@@ -443,11 +443,11 @@ bool inv_positions_wide(const std::uint8_t* a, std::span<const Bytes> tables,
   return true;
 }
 
-}  // namespace mirelon::blocks
+}  // namespace mirelon::kernels
 
 #else
 
-namespace mirelon::blocks {
+namespace mirelon::kernels {
 
 bool lookup_wide(const std::uint8_t*, const std::uint8_t*, std::uint8_t*, std::size_t) {
   return false;
@@ -462,6 +462,6 @@ bool inv_positions_wide(const std::uint8_t*, std::span<const Bytes>, std::span<c
   return false;
 }
 
-}  // namespace mirelon::blocks
+}  // namespace mirelon::kernels
 
 #endif

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace mirelon {
+namespace mirelon::kernels {
 
 void ByteTally::reserve(std::size_t bytes) {
   if (bytes > kLaneLimit - pending_) settle();
@@ -37,4 +37,4 @@ ByteCounts count_bytes(ByteView bytes) {
   return tally.totals();
 }
 
-}  // namespace mirelon
+}  // namespace mirelon::kernels

@@ -9,7 +9,7 @@
 
 #include "mirelon/bytes.hpp"
 
-namespace mirelon {
+namespace mirelon::kernels {
 
 using ByteCounts = std::array<std::uint64_t, 256>;
 
@@ -46,4 +46,4 @@ class ByteTally {
 // The counts of `bytes`, on the calling thread.
 ByteCounts count_bytes(ByteView bytes);
 
-}  // namespace mirelon
+}  // namespace mirelon::kernels

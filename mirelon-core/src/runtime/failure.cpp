@@ -1,8 +1,8 @@
-#include "mirelon/failure.hpp"
+#include "runtime/failure.hpp"
 
 #include <string>
 
-namespace mirelon {
+namespace mirelon::runtime {
 
 void fail_index_out_of_bounds(std::uint64_t len, std::uint64_t index) {
   throw InternalFailure("index out of bounds: the len is " + std::to_string(len) +
@@ -19,4 +19,4 @@ void fail_assert_eq(std::string_view message, std::uint64_t left, std::uint64_t 
   fail_assert_eq(message, std::to_string(left), std::to_string(right));
 }
 
-}  // namespace mirelon
+}  // namespace mirelon::runtime

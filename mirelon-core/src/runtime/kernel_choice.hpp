@@ -8,11 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace mirelon {
+namespace mirelon::runtime {
 
 inline bool portable_kernels_requested() {
   const char* value = std::getenv("MIRELON_PORTABLE_KERNELS");
   return value != nullptr && std::strcmp(value, "1") == 0;
 }
 
-}  // namespace mirelon
+}  // namespace mirelon::runtime

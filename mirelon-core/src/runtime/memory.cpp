@@ -10,8 +10,9 @@
 #include <string>
 
 #include "mirelon/failure.hpp"
+#include "mirelon/output.hpp"
 
-namespace mirelon {
+namespace mirelon::runtime {
 namespace {
 
 // At most this much is faulted in by one call.
@@ -100,10 +101,15 @@ Bytes advised_bytes(std::size_t n) {
   return out;
 }
 
-void require_output_size(std::span<const std::uint8_t> out, std::size_t expected) {
+void ready_output(std::span<std::uint8_t> out, std::size_t expected) {
   if (out.size() != expected)
     throw InternalFailure("output buffer holds " + std::to_string(out.size()) +
                           " bytes, expected " + std::to_string(expected));
+  prepare_output_pages(out);
 }
 
-}  // namespace mirelon
+}  // namespace mirelon::runtime
+
+void mirelon::prepare_output(std::span<std::uint8_t> buffer) {
+  runtime::prepare_output_pages(buffer);
+}

@@ -9,7 +9,7 @@
 
 #include "mirelon/bytes.hpp"
 
-namespace mirelon {
+namespace mirelon::runtime {
 
 // The size of a transparent huge page: a buffer below it cannot hold one.
 inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
@@ -65,8 +65,10 @@ void fault_in_steps(std::span<const std::span<std::uint8_t>> outputs, std::size_
 // `n` zero bytes in a vector whose storage was readied before it was filled.
 Bytes advised_bytes(std::size_t n);
 
-// Throws InternalFailure unless an output buffer holds exactly `expected`
-// bytes.
-void require_output_size(std::span<const std::uint8_t> out, std::size_t expected);
+// The first step of every *_into function: throws InternalFailure unless the
+// output buffer holds exactly `expected` bytes, then readies its pages
+// (prepare_output_pages), so that a caller handing over fresh memory (the
+// Python binding, a result object's storage) need not.
+void ready_output(std::span<std::uint8_t> out, std::size_t expected);
 
-}  // namespace mirelon
+}  // namespace mirelon::runtime

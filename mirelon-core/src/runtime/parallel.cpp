@@ -14,7 +14,7 @@
 
 #include <oneapi/tbb/global_control.h>
 
-namespace mirelon::parallel {
+namespace mirelon::runtime::parallel {
 namespace {
 
 // A whole string of decimal digits, or nothing.
@@ -123,4 +123,4 @@ void for_ranges_on_threads(std::size_t n, std::size_t grain,
 
 }  // namespace detail
 
-}  // namespace mirelon::parallel
+}  // namespace mirelon::runtime::parallel

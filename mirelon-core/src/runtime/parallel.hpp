@@ -32,7 +32,7 @@
 #include <oneapi/tbb/parallel_sort.h>
 #include <oneapi/tbb/task_arena.h>
 
-namespace mirelon::parallel {
+namespace mirelon::runtime::parallel {
 
 // The pool size that the two environment values ask for (nullptr = unset).
 std::size_t pool_size_from(const char* num_threads, const char* num_cpus,
@@ -117,4 +117,4 @@ void sort(RandomIt first, RandomIt last, Less less) {
   arena().execute([&] { tbb::parallel_sort(first, last, less); });
 }
 
-}  // namespace mirelon::parallel
+}  // namespace mirelon::runtime::parallel

@@ -10,7 +10,7 @@
 
 #include "runtime/scratch_pool.hpp"
 
-namespace mirelon {
+namespace mirelon::runtime {
 
 // n values, unwritten: ScratchArray<T>(n).
 template <class T>
@@ -36,4 +36,4 @@ class ScratchArray {
   std::size_t size_ = 0;
 };
 
-}  // namespace mirelon
+}  // namespace mirelon::runtime

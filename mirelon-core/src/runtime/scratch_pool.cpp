@@ -10,7 +10,7 @@
 #include "runtime/memory.hpp"
 #include "runtime/parallel.hpp"
 
-namespace mirelon {
+namespace mirelon::runtime {
 namespace {
 
 constexpr std::size_t kCacheMin = std::size_t{1} << 20;
@@ -99,4 +99,4 @@ ScratchBlock::~ScratchBlock() {
     std::free(data_);
 }
 
-}  // namespace mirelon
+}  // namespace mirelon::runtime

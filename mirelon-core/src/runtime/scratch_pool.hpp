@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <utility>
 
-namespace mirelon {
+namespace mirelon::runtime {
 
 // An uninitialised buffer from the pool, given back when destroyed.
 class ScratchBlock {
@@ -43,4 +43,4 @@ class ScratchBlock {
   std::size_t capacity_ = 0;
 };
 
-}  // namespace mirelon
+}  // namespace mirelon::runtime

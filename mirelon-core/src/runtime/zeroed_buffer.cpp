@@ -8,7 +8,7 @@
 
 #include "runtime/memory.hpp"
 
-namespace mirelon {
+namespace mirelon::runtime {
 namespace {
 
 constexpr std::size_t kPooledMin = std::size_t{1} << 20;
@@ -59,4 +59,4 @@ void ZeroedBuffer::clear(std::size_t bytes) {
   std::memset(data_ + released, 0, bytes - released);
 }
 
-}  // namespace mirelon
+}  // namespace mirelon::runtime

@@ -19,7 +19,7 @@
 
 #include "runtime/scratch_pool.hpp"
 
-namespace mirelon {
+namespace mirelon::runtime {
 
 class ZeroedBuffer {
  public:
@@ -58,4 +58,4 @@ class ZeroedBuffer {
   std::size_t mapped_bytes_ = 0;
 };
 
-}  // namespace mirelon
+}  // namespace mirelon::runtime

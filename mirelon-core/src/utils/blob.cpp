@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "runtime/byte_order.hpp"
 #include "runtime/memory.hpp"
 #include "utils/utf8.hpp"
 
@@ -43,7 +44,7 @@ class Cursor {
   tl::expected<ByteView, FramingError> field(std::string_view length_name,
                                              std::string_view value_name) {
     if (remaining() < kWordSize) return tl::unexpected(FramingError(Truncated{length_name}));
-    const std::uint64_t n = load_u64_le(data_.data() + pos_);
+    const std::uint64_t n = runtime::load_u64_le(data_.data() + pos_);
     pos_ += kWordSize;
     if (n > static_cast<std::uint64_t>(remaining())) {
       return tl::unexpected(FramingError(Truncated{value_name}));
@@ -63,7 +64,7 @@ class Cursor {
 // claims fewer is as wrong as one that claims more.
 tl::expected<Cursor, FramingError> open(ByteView data) {
   if (data.size() < kWordSize) return tl::unexpected(FramingError(Truncated{"total length"}));
-  const std::uint64_t declared = load_u64_le(data.data());
+  const std::uint64_t declared = runtime::load_u64_le(data.data());
   const std::uint64_t available = data.size() - kWordSize;
   if (declared != available) {
     return tl::unexpected(FramingError(LengthMismatch{declared, available}));
@@ -83,7 +84,7 @@ tl::expected<std::uint64_t, FramingError> finish(Cursor& cursor, ByteView mode) 
   if (auto bad = utf8::validate(mode)) {
     return tl::unexpected(FramingError(InvalidUtf8{bad->valid_up_to, bad->error_len}));
   }
-  return load_u64_le(identity->data());
+  return runtime::load_u64_le(identity->data());
 }
 
 std::string_view as_text(ByteView bytes) {
@@ -106,27 +107,27 @@ std::size_t blob_size(std::span<const BlobField> fields) {
 
 void write_blob_into(std::span<const BlobField> fields, std::span<std::uint8_t> out) {
   const std::size_t total = blob_size(fields);
-  require_output_size(out, total);
+  runtime::ready_output(out, total);
   std::uint8_t* p = out.data() + kWordSize;
   for (const BlobField& field : fields) {
     std::visit(Overloaded{[&](ByteView bytes) {
-                            store_u64_le(p, bytes.size());
+                            runtime::store_u64_le(p, bytes.size());
                             p += kWordSize;
                             if (!bytes.empty()) std::memcpy(p, bytes.data(), bytes.size());
                             p += bytes.size();
                           },
                           [&](std::uint64_t value) {
-                            store_u64_le(p, kWordSize);
-                            store_u64_le(p + kWordSize, value);
+                            runtime::store_u64_le(p, kWordSize);
+                            runtime::store_u64_le(p + kWordSize, value);
                             p += 2 * kWordSize;
                           }},
                field);
   }
-  store_u64_le(out.data(), total - kWordSize);
+  runtime::store_u64_le(out.data(), total - kWordSize);
 }
 
 Bytes write_blob(std::span<const BlobField> fields) {
-  Bytes out = advised_bytes(blob_size(fields));
+  Bytes out = runtime::advised_bytes(blob_size(fields));
   write_blob_into(fields, out);
   return out;
 }

@@ -32,9 +32,9 @@ class Wipe {
   std::span<std::uint8_t> bytes_;
 };
 
-}  // namespace
-
 bool os_entropy(EntropyBlock out) { return getentropy(out.data(), out.size()) == 0; }
+
+}  // namespace
 
 Key derive_key(ByteView party_id, ByteView purpose, SeedView master_seed,
                std::span<const std::uint8_t, kSeedSize> entropy) {
@@ -76,6 +76,10 @@ Key gen_key(ByteView party_id, ByteView purpose, SeedView master_seed, EntropySo
   Wipe wipe_entropy(entropy);
   if (!source(entropy)) throw InternalFailure("OS RNG unavailable: OsRng");
   return derive_key(party_id, purpose, master_seed, entropy);
+}
+
+Key gen_key(ByteView party_id, ByteView purpose, SeedView master_seed) {
+  return gen_key(party_id, purpose, master_seed, os_entropy);
 }
 
 }  // namespace mirelon

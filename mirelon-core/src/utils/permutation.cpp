@@ -5,7 +5,8 @@
 #include <span>
 
 #include "crypto/openssl.hpp"
-#include "mirelon/failure.hpp"
+#include "runtime/byte_order.hpp"
+#include "runtime/failure.hpp"
 
 namespace mirelon {
 namespace {
@@ -45,7 +46,8 @@ std::uint32_t PermutationRng::next_word() {
   if (position_ == kBufferWords) {
     std::array<std::uint8_t, kBufferWords * 4> bytes;
     crypto::chacha20_keystream(SeedView(key_), counter_, bytes);
-    for (std::size_t i = 0; i < kBufferWords; ++i) buffer_[i] = load_u32_le(bytes.data() + 4 * i);
+    for (std::size_t i = 0; i < kBufferWords; ++i)
+      buffer_[i] = runtime::load_u32_le(bytes.data() + 4 * i);
     OPENSSL_cleanse(bytes.data(), bytes.size());
     counter_ += 4;
     position_ = 0;
@@ -107,7 +109,7 @@ Key seeded_permutation(SeedView seed) {
   IndexChooser chooser;
   for (std::size_t i = 0; i < kKeySize; ++i) {
     const std::uint32_t j = chooser.next_index(rng);
-    if (j >= kKeySize) fail_index_out_of_bounds(kKeySize, j);
+    if (j >= kKeySize) runtime::fail_index_out_of_bounds(kKeySize, j);
     std::swap(table[i], table[j]);
   }
   return table;

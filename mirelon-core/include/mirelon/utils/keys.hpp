@@ -19,18 +19,16 @@ using EntropyBlock = std::span<std::uint8_t, kSeedSize>;
 // Fills the block and returns true, or returns false when no entropy is to be had.
 using EntropySource = bool (*)(EntropyBlock out);
 
-// One getentropy request for 32 bytes.
-bool os_entropy(EntropyBlock out);
-
 // The deterministic step: HKDF-SHA256 (no salt, IKM = master_seed, info =
 // "mirelon:" || party_id || ":" || purpose || entropy, 32 bytes) keys
 // seeded_permutation. The derived bytes are wiped after use.
 Key derive_key(ByteView party_id, ByteView purpose, SeedView master_seed,
                std::span<const std::uint8_t, kSeedSize> entropy);
 
-// derive_key with entropy drawn from `source`. Throws InternalFailure
+// derive_key with entropy drawn from `source`, or from the operating system
+// (one getentropy request for 32 bytes) without one. Throws InternalFailure
 // ("OS RNG unavailable: OsRng") when the source fails.
-Key gen_key(ByteView party_id, ByteView purpose, SeedView master_seed,
-            EntropySource source = os_entropy);
+Key gen_key(ByteView party_id, ByteView purpose, SeedView master_seed);
+Key gen_key(ByteView party_id, ByteView purpose, SeedView master_seed, EntropySource source);
 
 }  // namespace mirelon
