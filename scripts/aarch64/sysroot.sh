@@ -21,8 +21,9 @@ AARCH64_TARGET_PACKAGES=(
   libexpat1 zlib1g libffi8 libbz2-1.0 liblzma5 libsqlite3-0 libuuid1 libcrypt1
   libncursesw6 libtinfo6
 )
-# Header-only and the same for every architecture.
-AARCH64_COMMON_PACKAGES=(libexpected-dev)
+# Header-only and the same for every architecture (tl-expected for the core,
+# nlohmann-json for the GoogleTest suite's known-answer file).
+AARCH64_COMMON_PACKAGES=(libexpected-dev nlohmann-json3-dev)
 
 aarch64_prepare() {
   local SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
