@@ -33,7 +33,7 @@ echo "-- demo (aarch64): $(grep -c . demo.log) lines, exit 0"
 # threads, capped memory) but for the module's import in fresh interpreters;
 # test_stubs.py and test_dask.py, which need mypy and Dask.
 tests=(test_blob.py test_chunk_geometry.py test_involute.py test_keys.py test_mapping.py
-       test_range_condition.py test_module_frame.py test_docs.py test_metadata.py
+       test_range_condition.py test_module_frame.py test_docs.py test_metadata.py test_vectors.py
        test_process.py::test_module_in_a_fresh_interpreter)
 echo "-- pytest (aarch64): ${tests[*]}"
 aarch64_python -m pytest -q -p no:cacheprovider "${tests[@]/#/$root/mirelon-core-py/tests/}" \
