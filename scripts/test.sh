@@ -10,8 +10,13 @@ scripts/setup.sh
 export PYTHON="${PYTHON:-$(command -v python3)}"
 export PATH="$PWD/.venv/bin:$PATH"
 
+# Each header also says how long the step before took, so that the last line
+# of the output stays the Python suite's summary.
+previous="setup" started=0
 for step in scripts/test-steps/*.sh; do
+  name=$(basename "$step" .sh)
   echo
-  echo "== $(basename "$step" .sh)"
-  bash "$step" || { status=$?; echo "== $(basename "$step" .sh) FAILED (exit $status)"; exit "$status"; }
+  echo "== $name   ($previous took $((SECONDS - started)) s; ${SECONDS} s so far)"
+  previous=$name started=$SECONDS
+  bash "$step" || { status=$?; echo "== $name FAILED (exit $status)"; exit "$status"; }
 done
