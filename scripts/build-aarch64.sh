@@ -23,8 +23,8 @@ build_log=$(_PYTHON_HOST_PLATFORM=linux-aarch64 .venv/bin/python -m pip wheel -v
   --disable-pip-version-check --no-build-isolation --no-deps -w "$raw" \
   -C build-dir="$AARCH64_ROOT/wheel" \
   -C cmake.define.CMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/aarch64-linux-gnu.cmake" \
-  -C cmake.define.Python_INCLUDE_DIR="$AARCH64_SYSROOT/usr/include/python3.11" \
-  -C cmake.define.Python3_INCLUDE_DIR="$AARCH64_SYSROOT/usr/include/python3.11" \
+  -C cmake.define.Python_INCLUDE_DIR="$AARCH64_SYSROOT/usr/include/python$AARCH64_PYTHON_VERSION" \
+  -C cmake.define.Python3_INCLUDE_DIR="$AARCH64_SYSROOT/usr/include/python$AARCH64_PYTHON_VERSION" \
   -C cmake.define.MIRELON_BUILD_TESTS=ON . 2>&1) || { echo "$build_log" >&2; exit 1; }
 grep -E "warning:" <<<"$build_log" >&2 || true
 

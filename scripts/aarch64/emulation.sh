@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sourced after sysroot.sh. Runs arm64 programs on this machine through
-# qemu-user: Debian's arm64 Python 3.11 from $AARCH64_SYSROOT, with NumPy's
+# qemu-user: Debian's arm64 Python from $AARCH64_SYSROOT, with NumPy's
 # aarch64 wheel, pytest and hypothesis, and the module's aarch64 wheel, each
 # installed for that Python by this machine's pip.
 
@@ -33,7 +33,8 @@ aarch64_install() {  # aarch64_install WHEEL (run from the project folder)
   local wheel=$1 tag
   [ -f "$wheel" ] || { echo "no wheel at '$wheel'" >&2; return 1; }
   local pip=(.venv/bin/python -m pip install -q --disable-pip-version-check --only-binary=:all:
-             --python-version 3.11 --implementation cp --abi cp311)
+             --python-version "$AARCH64_PYTHON_VERSION" --implementation cp
+             --abi "cp${AARCH64_PYTHON_VERSION/./}")
   local requirements=(-r requirements/numpy2.txt -r requirements/test.txt)
   local stamp
   stamp=$(cat requirements/numpy2.txt requirements/test.txt | sha256sum | cut -c1-16)
@@ -64,5 +65,5 @@ aarch64_install() {  # aarch64_install WHEEL (run from the project folder)
 aarch64_python() {
   QEMU_LD_PREFIX="$AARCH64_SYSROOT" \
     PYTHONPATH="$AARCH64_ROOT/module:$AARCH64_ROOT/site-packages" PYTHONNOUSERSITE=1 \
-    "$AARCH64_SYSROOT/usr/bin/python3.11" "$@"
+    "$AARCH64_SYSROOT/usr/bin/python$AARCH64_PYTHON_VERSION" "$@"
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sourced by the aarch64 scripts. Installs the cross compiler and qemu-user
 # from Debian, and unpacks Debian's arm64 packages that the cross build links
-# against and the emulated runs need (libc, libstdc++, libcrypto, libtbb,
-# Python 3.11 with its headers) into a private folder, $AARCH64_SYSROOT. The
+# against and the emulated runs need (libc, libstdc++, libcrypto, libtbb, the
+# distribution's Python with its headers) into a private folder,
+# $AARCH64_SYSROOT. The
 # arm64 packages are unpacked, not installed: installing them beside the
 # amd64 ones would force the machine's own libssl3 and systemd to the exact
 # versions of the arm64 ones.
@@ -10,22 +11,42 @@ AARCH64_ROOT="$PWD/build/aarch64"
 AARCH64_SYSROOT="$AARCH64_ROOT/sysroot"
 
 AARCH64_HOST_PACKAGES=(g++-aarch64-linux-gnu qemu-user-static binutils)
-# What the cross build needs (the GoogleTest suite included), then what
-# Python 3.11 and the module need at run time. Python's own optional modules
-# whose libraries are left out (dbm, readline, tkinter, nis) are not used by
-# the tests.
+# The arm64 Python is the distribution's own python3 (3.11 on Debian 12, 3.13
+# on Debian 13), the version of the amd64 one setup.sh installed.
+AARCH64_PYTHON_VERSION=$(dpkg-query -W -f='${Version}' python3 2>/dev/null | cut -d. -f1,2)
+# What the cross build needs (the GoogleTest suite included), then what that
+# Python and the module need at run time (libcrypto links libzstd on Debian
+# 13). Python's own optional modules whose libraries are left out (dbm,
+# readline, tkinter, nis, and _decimal, which falls back to _pydecimal) are not
+# used by the tests. "a|b" names a package that a later Debian renamed: the
+# first name the distribution has is taken.
 AARCH64_TARGET_PACKAGES=(
-  libc6 libgcc-s1 libstdc++6 libssl3 libssl-dev libtbb12 libtbbmalloc2 libtbbbind-2-5 libtbb-dev
-  libgtest-dev libpython3.11-dev
-  python3.11-minimal libpython3.11-minimal libpython3.11-stdlib
-  libexpat1 zlib1g libffi8 libbz2-1.0 liblzma5 libsqlite3-0 libuuid1 libcrypt1
+  libc6 libgcc-s1 libstdc++6 "libssl3t64|libssl3" libssl-dev
+  libtbb12 libtbbmalloc2 libtbbbind-2-5 libtbb-dev libgtest-dev
+  "libpython$AARCH64_PYTHON_VERSION-dev" "python$AARCH64_PYTHON_VERSION-minimal"
+  "libpython$AARCH64_PYTHON_VERSION-minimal" "libpython$AARCH64_PYTHON_VERSION-stdlib"
+  libexpat1 zlib1g libzstd1 libffi8 libbz2-1.0 liblzma5 libsqlite3-0 libuuid1 libcrypt1
   libncursesw6 libtinfo6
 )
 # Header-only and the same for every architecture (tl-expected for the core,
 # nlohmann-json for the GoogleTest suite's known-answer file).
 AARCH64_COMMON_PACKAGES=(libexpected-dev nlohmann-json3-dev)
 
+# The first of "a|b|..." that has an arm64 candidate, as NAME:arm64.
+aarch64_package_name() {
+  local alternative alternatives=()
+  IFS='|' read -ra alternatives <<<"$1"
+  for alternative in "${alternatives[@]}"; do
+    if apt-cache policy "$alternative:arm64" 2>/dev/null | grep -q "Candidate: [^(]"; then
+      echo "$alternative:arm64"; return 0
+    fi
+  done
+  echo "${alternatives[-1]}:arm64"
+}
+
 aarch64_prepare() {
+  [ -n "$AARCH64_PYTHON_VERSION" ] ||
+    { echo "Debian's python3 is not installed: run scripts/setup.sh first" >&2; return 1; }
   local SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   local apt=($SUDO apt-get -o DPkg::Lock::Timeout=900)
   local missing=() package
@@ -49,7 +70,7 @@ aarch64_prepare() {
   # The unpacked set is named by the versions apt would fetch now, so a new
   # Debian point release unpacks afresh.
   local names=() versions
-  for package in "${AARCH64_TARGET_PACKAGES[@]}"; do names+=("$package:arm64"); done
+  for package in "${AARCH64_TARGET_PACKAGES[@]}"; do names+=("$(aarch64_package_name "$package")"); done
   names+=("${AARCH64_COMMON_PACKAGES[@]}")
   versions=$(apt-cache policy "${names[@]}" | awk '/^[^ ]/ {p=$1} /Candidate:/ {print p, $2}')
   if grep -q "(none)" <<<"$versions" || [ -z "$versions" ]; then
