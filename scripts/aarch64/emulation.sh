@@ -17,7 +17,9 @@ aarch64_register_binfmt() {
       mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null ||
         { echo "binfmt_misc cannot be mounted here"; return 1; }
     fi
-    grep -v '^#' "$conf" >/proc/sys/fs/binfmt_misc/register 2>/dev/null ||
+    # In a container or chroot the host may have registered it already; its
+    # entry shows once binfmt_misc is mounted.
+    [ -e "$entry" ] || grep -v '^#' "$conf" >/proc/sys/fs/binfmt_misc/register 2>/dev/null ||
       { echo "the kernel refused the qemu-aarch64 binfmt_misc entry"; return 1; }
   fi
   grep -qx enabled "$entry" || { echo "the qemu-aarch64 binfmt_misc entry is disabled"; return 1; }
