@@ -37,7 +37,9 @@ aarch64_package_name() {
   local alternative alternatives=()
   IFS='|' read -ra alternatives <<<"$1"
   for alternative in "${alternatives[@]}"; do
-    if apt-cache policy "$alternative:arm64" 2>/dev/null | grep -q "Candidate: [^(]"; then
+    # Read whole: grep -q leaving early would end apt-cache by SIGPIPE, which
+    # pipefail counts as no match.
+    if [[ $(apt-cache policy "$alternative:arm64" 2>/dev/null) == *"Candidate: "[^\(]* ]]; then
       echo "$alternative:arm64"; return 0
     fi
   done
