@@ -94,5 +94,11 @@ aarch64_prepare() {
       (cd "$AARCH64_ROOT/debs" && apt-get download -qq "${sandbox[@]}" "${names[@]}" >/dev/null); }
   local deb
   for deb in "$AARCH64_ROOT"/debs/*.deb; do dpkg -x "$deb" "$AARCH64_SYSROOT"; done
+  # Debian 13's packages ship everything under usr/ and leave the /lib link of
+  # the merged /usr to the base system: the arm64 loader is looked up there.
+  local top
+  for top in lib bin sbin; do
+    [ -e "$AARCH64_SYSROOT/$top" ] || ln -s "usr/$top" "$AARCH64_SYSROOT/$top"
+  done
   echo "$versions" >"$AARCH64_SYSROOT/.packages"
 }
