@@ -3,10 +3,9 @@
 # from Debian, and unpacks Debian's arm64 packages that the cross build links
 # against and the emulated runs need (libc, libstdc++, libcrypto, libtbb, the
 # distribution's Python with its headers) into a private folder,
-# $AARCH64_SYSROOT. The
-# arm64 packages are unpacked, not installed: installing them beside the
-# amd64 ones would force the machine's own libssl3 and systemd to the exact
-# versions of the arm64 ones.
+# $AARCH64_SYSROOT. The arm64 packages are unpacked, not installed: installing
+# them beside the amd64 ones would force the machine's own libssl and systemd
+# to the exact versions of the arm64 ones.
 AARCH64_ROOT="$PWD/build/aarch64"
 AARCH64_SYSROOT="$AARCH64_ROOT/sysroot"
 
